@@ -1,0 +1,87 @@
+// The thin layer between the network code and Linux: socket calls, name and
+// service lookup, interface addresses, ticks and the time zone. Every call
+// records the socket library's error number of a failure for the calling
+// thread (see LastError), translated from errno or from the resolver's code.
+// Tests can make the Nth call of a kind fail (FaultInjector).
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillon::platform {
+
+// The calls that can be made to fail.
+enum class Call : int {
+  Socket, Bind, Connect, Accept, Listen, Recv, RecvFrom, Send, SendTo, Wait, SetOption, GetOption,
+  Shutdown, Close, PeerName, SockName, ResolveName, ResolveAddress, Services, LocalAddresses,
+  HostName, ZoneQuery, LibraryStart, Count_
+};
+
+// Makes the `nth` next call of `call` (1 = the very next) fail as if the
+// system had set `errnoValue`; 0 disarms. Process-wide, for tests only.
+class FaultInjector {
+ public:
+  static void FailNth(Call call, unsigned nth, int errnoValue);
+  static void Reset();
+  // Counts a call; true when this one is to fail (errno is then set).
+  static bool ShouldFail(Call call);
+};
+
+// The socket library's error number of the calling thread's last failure.
+int LastError();
+void SetLastError(int code);
+// errno value → socket library error number (EINTR → 10004, ...). A value
+// with no counterpart gives kUntranslatedBase + errno.
+int TranslateErrno(int errnoValue);
+// getaddrinfo/getnameinfo result → socket library number (EAI_NONAME → 11001).
+int TranslateResolverError(int eaiCode, int errnoValue);
+constexpr int kUntranslatedBase = 20000;
+
+// Socket calls: Linux semantics, -1 on failure with LastError set. Addresses
+// are sockaddr_in; sends never raise SIGPIPE.
+int Socket(int family, int type, int protocol);
+int Bind(int fd, const sockaddr_in& addr);
+int Connect(int fd, const sockaddr_in& addr);
+int Accept(int fd, sockaddr_in& peer);
+int Listen(int fd, int backlog);
+long Recv(int fd, void* buffer, size_t length, int flags);
+long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_in& from);
+long Send(int fd, const void* buffer, size_t length, int flags);
+long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_in& to);
+int SetOption(int fd, int level, int option, const void* value, socklen_t length);
+int GetOption(int fd, int level, int option, void* value, socklen_t& length);
+int Shutdown(int fd, int how);
+int Close(int fd);
+int PeerName(int fd, sockaddr_in& addr);
+int SockName(int fd, sockaddr_in& addr);
+
+// Waits until a socket of `readFds` is readable, of `writeFds` writable or of
+// `errorFds` has urgent data; the lists are replaced by the ready ones in
+// their order. timeoutMs < 0: no limit. Returns the ready count (each list
+// counted on its own), 0 when the time ran out, -1 on failure.
+int Wait(std::vector<int>* readFds, std::vector<int>* writeFds, std::vector<int>* errorFds,
+         int timeoutMs);
+
+// Name lookup, IPv4 only, thread-safe. False with LastError set on failure.
+bool ResolveName(const std::string& host, std::vector<in_addr>& out);
+bool ResolveAddress(in_addr address, std::string& name);
+// Service database: port in host order; names = official name then aliases.
+bool ServiceByName(const std::string& name, uint16_t& port);
+bool ServiceByPort(uint16_t port, std::vector<std::string>& names);
+std::string HostName();
+// IPv4 interface addresses that are up: the default-route interface first,
+// loopback last. False with LastError set when they cannot be read.
+bool LocalIPv4Addresses(std::vector<in_addr>& out);
+
+// Monotonic milliseconds, wrapping at 2^32.
+uint32_t TickCount();
+// Minutes to add to local time to get UTC (positive west of Greenwich),
+// daylight time included when in force. False when the zone is unknown.
+bool LocalZoneBias(int& biasMinutes);
+
+}  // namespace quillon::platform

@@ -1,0 +1,346 @@
+#include "net/socket/stack.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "net/socket/error_text.h"
+#include "net/socket/exceptions.h"
+#include "net/socket/platform.h"
+#include "net/socket/text_helpers.h"
+
+namespace quillon {
+namespace {
+
+std::atomic<bool> gLibraryStarted{false};
+
+sockaddr_in MakeRecord(int family, uint32_t addressNet, int port) {
+  sockaddr_in a;
+  std::memset(&a, 0, sizeof a);
+  a.sin_family = static_cast<sa_family_t>(family);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = addressNet;
+  return a;
+}
+
+std::string RecordText(const sockaddr_in& a) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&a.sin_addr.s_addr);
+  return Sprintf("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+}  // namespace
+
+// ---- TIdStack: the parts common to every stack ----
+
+std::string TIdStack::LocalAddress() {
+  const auto list = LocalAddresses();
+  return list.empty() ? std::string() : list.front();
+}
+
+std::vector<std::string> TIdStack::LocalAddresses() {
+  std::lock_guard lock(localAddressesLock_);
+  RefillLocalAddresses();
+  return localAddresses_;
+}
+
+std::string TIdStack::ErrorText(int code) { return SocketErrorMessage(code); }
+
+bool TIdStack::CheckSocketResult(long result, std::initializer_list<int> ignored) {
+  if (result != Id_SOCKET_ERROR) return false;
+  const int code = LastErrorCode();
+  LastSocketError.store(code);
+  for (int c : ignored)
+    if (c == code) return true;
+  RaiseSocketFailure(code);
+}
+
+void TIdStack::RaiseSocketFailure(int code) { throw EIdSocketError(code, ErrorText(code)); }
+
+TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol) {
+  const TIdStackSocketHandle s = SockCreate(Id_PF_INET, type, protocol);
+  if (s == Id_INVALID_SOCKET) throw EIdInvalidSocket("Impossible d'allouer le socket.");
+  return s;
+}
+
+std::string TIdStack::ResolveHostName(const std::string& host) {
+  if (UpperCase(host) == "LOCALHOST") return "127.0.0.1";
+  if (IsAddressLiteral(host)) return host;
+  return HostAddressOf(host);
+}
+
+bool TIdStack::IsAddressLiteral(const std::string& text) {
+  std::string rest = text;
+  std::string parts[4];
+  for (int i = 0; i < 3; ++i) parts[i] = SplitOff(rest, ".");
+  parts[3] = rest;
+  for (const auto& p : parts) {
+    const int v = StrToIntDef(p, -1);
+    if (v < 0 || v > 255) return false;
+  }
+  return true;
+}
+
+std::string TIdStack::AddressToText(const TIdAddressBytes& b) {
+  return Sprintf("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+TIdAddressBytes TIdStack::TextToAddress(const std::string& ip) {
+  std::string rest = ip;
+  TIdAddressBytes out{};
+  for (int i = 0; i < 3; ++i) out[i] = static_cast<uint8_t>(StrToInt(SplitOff(rest, ".")));
+  out[3] = static_cast<uint8_t>(StrToInt(rest));
+  return out;
+}
+
+uint32_t TIdStack::TextToAddress32(const std::string& ip) {
+  const TIdAddressBytes b = TextToAddress(ip);
+  uint32_t v;
+  std::memcpy(&v, b.data(), 4);  // the bytes stay in network order in memory
+  return v;
+}
+
+// ---- TIdStackPosix ----
+
+TIdStackPosix::TIdStackPosix() {
+  if (gLibraryStarted.load()) return;
+  TWSAData data;
+  if (StartSocketLibrary(0x0202, data) != 0)
+    throw EIdStackInitializationFailed("Erreur d'initialisation Winsock.");
+  gLibraryStarted.store(true);
+}
+
+bool TIdStackPosix::LibraryStarted() { return gLibraryStarted.load(); }
+
+void TIdStackPosix::RefillLocalAddresses() {
+  RequireSocketLibrary("gethostbyname");
+  localAddresses_.clear();
+  std::vector<in_addr> addresses;
+  if (!platform::LocalIPv4Addresses(addresses)) CheckSocketResult(Id_SOCKET_ERROR);
+  for (const in_addr& a : addresses) {
+    sockaddr_in r{};
+    r.sin_addr = a;
+    localAddresses_.push_back(RecordText(r));
+  }
+}
+
+TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle s, std::string& ip,
+                                               int& port) {
+  RequireSocketLibrary("accept");
+  sockaddr_in peer;
+  const int r = platform::Accept(s, peer);
+  ip = RecordText(peer);
+  port = ntohs(peer.sin_port);
+  return r;
+}
+
+int TIdStackPosix::SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) {
+  RequireSocketLibrary("bind");
+  const uint32_t address = ip.empty() ? INADDR_ANY : TextToAddress32(ip);
+  return platform::Bind(s, MakeRecord(family, address, port));
+}
+
+int TIdStackPosix::SockClose(TIdStackSocketHandle s) {
+  RequireSocketLibrary("closesocket");
+  return platform::Close(s);
+}
+
+int TIdStackPosix::SockConnect(TIdStackSocketHandle s, int family, const std::string& ip,
+                               int port) {
+  RequireSocketLibrary("connect");
+  return platform::Connect(s, MakeRecord(family, TextToAddress32(ip), port));
+}
+
+std::string TIdStackPosix::HostAddressOf(const std::string& host) {
+  RequireSocketLibrary("gethostbyname");
+  std::vector<in_addr> addresses;
+  if (!platform::ResolveName(host, addresses)) CheckSocketResult(Id_SOCKET_ERROR);
+  sockaddr_in r{};
+  r.sin_addr = addresses.front();
+  return RecordText(r);
+}
+
+std::string TIdStackPosix::LocalHostName() {
+  RequireSocketLibrary("gethostname");
+  return platform::HostName();
+}
+
+std::string TIdStackPosix::HostNameOf(const std::string& ip) {
+  RequireSocketLibrary("gethostbyaddr");
+  in_addr a{};
+  if (::inet_pton(AF_INET, ip.c_str(), &a) != 1) {
+    // Not an address at all: the lookup has nothing to find.
+    platform::SetLastError(11001);
+    CheckSocketResult(Id_SOCKET_ERROR);
+  }
+  std::string name;
+  if (!platform::ResolveAddress(a, name)) CheckSocketResult(Id_SOCKET_ERROR);
+  return name;
+}
+
+int TIdStackPosix::ServicePort(const std::string& service) {
+  RequireSocketLibrary("getservbyname");
+  uint16_t port = 0;
+  if (platform::ServiceByName(service, port)) return port;
+  const int64_t n = StrToInt64Def(service, -1);
+  if (n < 0 || n > 65535)
+    throw EIdInvalidServiceName(Sprintf("%s n'est pas un service correct.", service.c_str()));
+  return static_cast<int>(n);
+}
+
+std::vector<std::string> TIdStackPosix::ServiceNames(int port) {
+  RequireSocketLibrary("getservbyport");
+  std::vector<std::string> names;
+  if (port >= 0 && port <= 65535) platform::ServiceByPort(static_cast<uint16_t>(port), names);
+  return names;
+}
+
+uint16_t TIdStackPosix::HostToNet16(uint16_t v) { return htons(v); }
+uint16_t TIdStackPosix::NetToHost16(uint16_t v) { return ntohs(v); }
+uint32_t TIdStackPosix::HostToNet32(uint32_t v) { return htonl(v); }
+uint32_t TIdStackPosix::NetToHost32(uint32_t v) { return ntohl(v); }
+
+int TIdStackPosix::SockListen(TIdStackSocketHandle s, int backlog) {
+  RequireSocketLibrary("listen");
+  return platform::Listen(s, backlog);
+}
+
+long TIdStackPosix::SockRecv(TIdStackSocketHandle s, void* buffer, size_t length, int flags) {
+  RequireSocketLibrary("recv");
+  return platform::Recv(s, buffer, length, flags);
+}
+
+long TIdStackPosix::SockRecvFrom(TIdStackSocketHandle s, void* buffer, size_t length, int flags,
+                                 std::string& ip, int& port) {
+  RequireSocketLibrary("recvfrom");
+  sockaddr_in from;
+  const long r = platform::RecvFrom(s, buffer, length, flags, from);
+  ip = RecordText(from);
+  port = ntohs(from.sin_port);
+  return r;
+}
+
+int TIdStackPosix::WaitSockets(std::vector<int>* readList, std::vector<int>* writeList,
+                               int timeoutMs, std::vector<int>* errorList) {
+  RequireSocketLibrary("select");
+  for (const auto* list : {readList, writeList, errorList})
+    if (list && list->size() > static_cast<size_t>(TIdSocketListPosix::kCapacity))
+      throw EIdStackSetSizeExceeded("Taille d'ensemble dépassée.");
+  if (timeoutMs < 0 && timeoutMs != WaitForever) {
+    // A negative time limit other than "no limit" is an invalid argument.
+    platform::SetLastError(10022);
+    return Id_SOCKET_ERROR;
+  }
+  return platform::Wait(readList, writeList, errorList, timeoutMs == WaitForever ? -1 : timeoutMs);
+}
+
+long TIdStackPosix::SockSend(TIdStackSocketHandle s, const void* buffer, size_t length,
+                             int flags) {
+  RequireSocketLibrary("send");
+  return platform::Send(s, buffer, length, flags);
+}
+
+long TIdStackPosix::SockSendTo(TIdStackSocketHandle s, const void* buffer, size_t length,
+                               int flags, const std::string& ip, int port) {
+  RequireSocketLibrary("sendto");
+  return platform::SendTo(s, buffer, length, flags, MakeRecord(AF_INET, TextToAddress32(ip), port));
+}
+
+int TIdStackPosix::SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value,
+                                 socklen_t length) {
+  RequireSocketLibrary("setsockopt");
+  return platform::SetOption(s, level, option, value, length);
+}
+
+int TIdStackPosix::SockGetOption(TIdStackSocketHandle s, int level, int option, void* value,
+                                 socklen_t& length) {
+  RequireSocketLibrary("getsockopt");
+  return platform::GetOption(s, level, option, value, length);
+}
+
+TIdStackSocketHandle TIdStackPosix::SockCreate(int family, int type, int protocol) {
+  RequireSocketLibrary("socket");
+  return platform::Socket(family, type, protocol);
+}
+
+int TIdStackPosix::SockShutdown(TIdStackSocketHandle s, int how) {
+  RequireSocketLibrary("shutdown");
+  return platform::Shutdown(s, how);
+}
+
+std::string TIdStackPosix::ErrorText(int code) {
+  if (code == 11001) return Sprintf("Erreur de socket # %d\r\n%s", code, "Hôte non trouvé.");
+  return TIdStack::ErrorText(code);
+}
+
+int TIdStackPosix::LastErrorCode() { return platform::LastError(); }
+
+void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle s, int& family, std::string& ip,
+                                  int& port) {
+  RequireSocketLibrary("getpeername");
+  sockaddr_in a;
+  CheckSocketResult(platform::PeerName(s, a));
+  family = a.sin_family;
+  ip = RecordText(a);
+  port = ntohs(a.sin_port);
+}
+
+void TIdStackPosix::LocalAddressOf(TIdStackSocketHandle s, int& family, std::string& ip,
+                                   int& port) {
+  RequireSocketLibrary("getsockname");
+  sockaddr_in a;
+  CheckSocketResult(platform::SockName(s, a));
+  family = a.sin_family;
+  ip = RecordText(a);
+  port = ntohs(a.sin_port);
+}
+
+long TIdStackPosix::SendFileOnSocket(TIdStackSocketHandle s, const std::string& fileName) {
+  RequireSocketLibrary("TransmitFile");
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st{};
+  long result = 0;
+  if (::fstat(fd, &st) == 0) {
+    off_t offset = 0;
+    while (offset < st.st_size) {
+      const ssize_t n = ::sendfile(s, fd, &offset, static_cast<size_t>(st.st_size - offset));
+      if (n <= 0) break;
+    }
+    if (offset == st.st_size) result = static_cast<long>(st.st_size);
+  }
+  ::close(fd);
+  return result;
+}
+
+// ---- TIdSocketListPosix ----
+
+void TIdSocketListPosix::Add(TIdStackSocketHandle s) {
+  if (count_ >= kCapacity) throw EIdStackSetSizeExceeded("Taille d'ensemble dépassée.");
+  sockets_[static_cast<size_t>(count_++)] = s;
+}
+
+void TIdSocketListPosix::Remove(TIdStackSocketHandle s) {
+  for (int i = 0; i < count_; ++i)
+    if (sockets_[static_cast<size_t>(i)] == s) {
+      sockets_[static_cast<size_t>(i)] = sockets_[static_cast<size_t>(count_ - 1)];
+      sockets_[static_cast<size_t>(--count_)] = 0;
+      return;
+    }
+}
+
+TIdStackSocketHandle TIdSocketListPosix::Item(int index) const {
+  if (index < 0 || index >= count_) throw EIdStackSetSizeExceeded("Taille d'ensemble dépassée.");
+  return sockets_[static_cast<size_t>(index)];
+}
+
+bool TIdSocketListPosix::Contains(TIdStackSocketHandle s) const {
+  for (int i = 0; i < count_; ++i)
+    if (sockets_[static_cast<size_t>(i)] == s) return true;
+  return false;
+}
+
+}  // namespace quillon

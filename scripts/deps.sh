@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Quillon need.
+# Root installs with apt-get; a normal user goes through sudo when it exists;
+# otherwise the one apt-get line to run is printed and the script fails.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  cmake ninja-build g++ make clang clang-format libclang-rt-14-dev pkg-config
+  # test and benchmark libraries
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libc-ares-dev
+  # the window
+  qt6-base-dev libgl-dev xvfb xauth
+  # real peers for the tests and the benchmarks
+  iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+if [ "$(id -u)" -eq 0 ]; then
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+elif command -v sudo >/dev/null 2>&1; then
+  sudo apt-get update -qq
+  sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "deps: missing packages; run as root:" >&2
+  echo "  apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+# The packaged servers start themselves on install; the tests run their own
+# copies on ports of their own, so the system instances are not needed.
+if [ "$(id -u)" -eq 0 ]; then
+  for svc in nsd nginx; do
+    (command -v systemctl >/dev/null && systemctl stop "$svc") >/dev/null 2>&1 || true
+    (command -v service >/dev/null && service "$svc" stop) >/dev/null 2>&1 || true
+  done
+fi
