@@ -25,13 +25,21 @@ constexpr int64_t kMsPerDay = 86400000;
 // Day number of 1899-12-30 counted from 1970-01-01.
 constexpr int64_t kDaysBefore1970 = 25569;
 // Range of representable dates: 0001-01-01 .. 9999-12-31 23:59:59.999.
-constexpr double kMinDateTime = -693593.0;
+constexpr double kMinDateTime = -693593.99999999;
 constexpr double kMaxDateTime = 2958465.99999999;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsControlOrSpace(char c) { return static_cast<unsigned char>(c) <= ' '; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsControlOrSpace(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -68,8 +76,8 @@ bool ParseInteger(std::string_view text, uint64_t limit, int64_t& out) {
   const uint64_t max = negative ? limit + 1 : limit;
   uint64_t value = 0;
   for (; i < text.size(); ++i) {
-    const int digit = base == 16 ? HexDigit(text[i])
-                                 : ((text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1);
+    const int digit =
+        base == 16 ? HexDigit(text[i]) : ((text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1);
     if (digit < 0) return false;
     if (value > (max - static_cast<uint64_t>(digit)) / base) return false;
     value = value * base + static_cast<uint64_t>(digit);
@@ -105,7 +113,9 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -114,7 +124,9 @@ int DaysInMonth(int year, int month) {
 
 // A date part and a time-of-day part joined by the usual convention: before
 // 1899-12-30 the value is date - time, so that the fraction is still the time.
-TDateTime Combine(TDateTime date, TDateTime time) { return date < 0 ? date - time : date + time; }
+TDateTime Combine(TDateTime date, TDateTime time) {
+  return date < 0 ? date - time : date + time;
+}
 
 // Splits a value into its day number (relative to 1899-12-30) and the
 // milliseconds of the day, rounded. Non-finite values count as 0 and values
@@ -131,7 +143,7 @@ void SplitValue(TDateTime value, int64_t& days, int64_t& msOfDay) {
   }
 }
 
-TDateTime FromTimespec(const std::tm& tm, long nanoseconds) {
+TDateTime FromBrokenDown(const std::tm& tm, long nanoseconds) {
   TDateTime date = 0;
   TDateTime time = 0;
   if (!TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date)) return 0;
@@ -146,8 +158,8 @@ constexpr std::array<const char*, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr",
                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::array<const char*, 7> kDayNamesUpper = {"SUN", "MON", "TUE", "WED",
                                                        "THU", "FRI", "SAT"};
-constexpr std::array<const char*, 12> kMonthNamesUpper = {
-    "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+constexpr std::array<const char*, 12> kMonthNamesUpper = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                          "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 // The thread that ran the library's static initialisation: the program's
 // main thread, as the library is linked statically and initialised before
@@ -209,7 +221,9 @@ std::string LowerCase(std::string_view text) {
   return result;
 }
 
-std::string Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+std::string Trim(std::string_view text) {
+  return TrimRight(TrimLeft(text));
+}
 
 std::string TrimLeft(std::string_view text) {
   size_t i = 0;
@@ -299,7 +313,8 @@ int MonthNameToNumber(std::string_view text) {
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
   if (year < 1 || year > 9999 || month < 1 || month > 12) return false;
   if (day < 1 || day > DaysInMonth(year, month)) return false;
-  const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  const int64_t days =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   out = static_cast<TDateTime>(days + kDaysBefore1970);
   return true;
 }
@@ -355,7 +370,7 @@ TDateTime NowLocal() {
   clock_gettime(CLOCK_REALTIME, &now);
   std::tm local{};
   if (localtime_r(&now.tv_sec, &local) == nullptr) return NowUtc();
-  return FromTimespec(local, now.tv_nsec);
+  return FromBrokenDown(local, now.tv_nsec);
 }
 
 TDateTime NowUtc() {
@@ -438,8 +453,8 @@ TDateTime ParseZoneOffset(std::string_view text) {
   int64_t hours = 0;
   int64_t minutes = 0;
   if (!ParseInteger(view.substr(1, 2), std::numeric_limits<int32_t>::max(), hours) ||
-      !ParseInteger(view.substr(std::min<size_t>(3, view.size())), std::numeric_limits<int32_t>::max(),
-                    minutes)) {
+      !ParseInteger(view.substr(std::min<size_t>(3, view.size())),
+                    std::numeric_limits<int32_t>::max(), minutes)) {
     return 0;
   }
   TDateTime offset = 0;
@@ -472,8 +487,8 @@ std::string FormatZoneOffset(TDateTime offset, bool gmtAllowed) {
   // The hours and minutes of the offset's time of day, to the nearest minute.
   const int64_t minutes =
       static_cast<int64_t>(std::llround(std::fmod(magnitude, 1.0) * 1440.0)) % 1440;
-  std::string result = Sprintf(" %0.2d%0.2d", static_cast<int>(minutes / 60),
-                               static_cast<int>(minutes % 60));
+  std::string result =
+      Sprintf(" %02d%02d", static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
   result[0] = offset >= 0 ? '+' : '-';
   return result;
 }
@@ -491,14 +506,13 @@ std::string MergePath(std::string_view basePath, std::string_view path,
                       std::string_view delimiter) {
   if (delimiter.empty()) return std::string(basePath) + std::string(path);
   if (path.substr(0, delimiter.size()) == delimiter) return std::string(path);
-  const bool keepTrail =
-      path.empty() ||
-      (path.size() >= delimiter.size() && path.substr(path.size() - delimiter.size()) == delimiter);
+  const bool keepTrail = path.empty() || (path.size() >= delimiter.size() &&
+                                          path.substr(path.size() - delimiter.size()) == delimiter);
 
   std::string work(basePath);
   auto endsWithDelimiter = [&](const std::string& s) {
-    return s.size() >= delimiter.size() && std::string_view(s).substr(s.size() - delimiter.size()) ==
-                                               delimiter;
+    return s.size() >= delimiter.size() &&
+           std::string_view(s).substr(s.size() - delimiter.size()) == delimiter;
   };
   if (!work.empty() && !endsWithDelimiter(work)) work += delimiter;
   work += path;
@@ -517,9 +531,15 @@ std::string MergePath(std::string_view basePath, std::string_view path,
     } else if (all[i] == '.') {
       // ".." goes up one level only when it is a whole segment: "..x" is an
       // ordinary name.
-      const bool wholeParent = all.substr(i, 2) == ".." &&
-                               (i + 2 == all.size() || all.substr(i + 2, delimiter.size()) == delimiter);
+      const bool wholeParent =
+          all.substr(i, 2) == ".." &&
+          (i + 2 == all.size() || all.substr(i + 2, delimiter.size()) == delimiter);
       if (endsWithDelimiter(result) && wholeParent) {
+        // At the root there is no level to go up to: the root stays.
+        if (result == delimiter) {
+          i += 2;
+          continue;
+        }
         result.erase(result.size() - delimiter.size());
         const size_t previous = result.rfind(delimiter);
         result.erase(previous == std::string::npos ? 0 : previous + delimiter.size());
@@ -546,7 +566,9 @@ size_t FindInMemory(std::string_view sub, const void* block, size_t size) {
   return at == std::string_view::npos ? 0 : at + 1;
 }
 
-uint32_t CurrentTicks() { return platform::TickCount(); }
+uint32_t CurrentTicks() {
+  return platform::TickCount();
+}
 
 uint32_t ElapsedTicks(uint32_t oldTicks, uint32_t newTicks) {
   // Unsigned subtraction is the difference modulo 2^32, which stays right
@@ -558,9 +580,13 @@ void PauseFor(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-uint32_t CurrentProcessNumber() { return static_cast<uint32_t>(getpid()); }
+uint32_t CurrentProcessNumber() {
+  return static_cast<uint32_t>(getpid());
+}
 
-bool IsMainThread() { return std::this_thread::get_id() == gMainThreadId; }
+bool IsMainThread() {
+  return std::this_thread::get_id() == gMainThreadId;
+}
 
 bool IsDottedQuad(std::string_view text) {
   std::string rest = Trim(text);

@@ -42,6 +42,11 @@ int MonthNameToNumber(std::string_view text);  // 1..12 or 0
 
 // Date-times are days since 1899-12-30 00:00, time of day as the fraction;
 // 0 means no date.
+// Before 1899-12-30 the value is date - time (the fraction stays the time of
+// day). Years 1..9999; EncodeDateTime raises EIdConvertError on an impossible
+// date or time, the Try forms return false. Decoding rounds to the
+// millisecond; non-finite values decode as 0 and others are clamped to years
+// 1..9999.
 using TDateTime = double;
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms);
 bool TryEncodeDate(int year, int month, int day, TDateTime& out);
@@ -52,8 +57,12 @@ int DayOfWeek(TDateTime value);  // 1..7, Sunday first
 TDateTime NowLocal();            // the local wall-clock time
 TDateTime NowUtc();
 
-TDateTime ParseInternetDate(std::string& text);  // consumes text; leaves the zone
+// Reads the RFC 1123, RFC 850 and asctime date forms; leaves the zone text,
+// left-trimmed, in `text`. Never throws: an unreadable date gives 0.
+TDateTime ParseInternetDate(std::string& text);
+// "+hhmm" / "-hhmm" as a signed day fraction; anything else gives 0.
 TDateTime ParseZoneOffset(std::string_view text);
+// A parsed date moved from its zone to the local zone; 0 when unreadable.
 TDateTime InternetDateToLocal(std::string text);
 TDateTime LocalZoneOffset();  // raises EIdFailedToRetreiveTimeZoneInfo
 std::string FormatZoneOffset(TDateTime offset, bool gmtAllowed);
@@ -64,9 +73,12 @@ std::string MergePath(std::string_view basePath, std::string_view path,
 size_t FindInMemory(std::string_view sub, const void* block, size_t size);
 
 uint32_t CurrentTicks();
-uint32_t ElapsedTicks(uint32_t oldTicks, uint32_t newTicks);  // modulo 2^32
+// new - old modulo 2^32: right across one wrap of the counter.
+uint32_t ElapsedTicks(uint32_t oldTicks, uint32_t newTicks);
 void PauseFor(uint32_t milliseconds);
 uint32_t CurrentProcessNumber();
+// True on the thread that ran the library's static initialisation, which is
+// the program's main thread (the library is linked statically).
 bool IsMainThread();
 
 bool IsDottedQuad(std::string_view text);

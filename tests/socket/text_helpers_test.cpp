@@ -32,22 +32,34 @@ TEST(StrToIntDef, Table) {
     int32_t expected;
   };
   const Case cases[] = {
-      {"0", 0},           {"42", 42},
-      {"  42", 42},       {"\t7", 7},
-      {"+5", 5},          {"-5", -5},
-      {" -12", -12},      {"$ff", 255},
+      {"0", 0},
+      {"42", 42},
+      {"  42", 42},
+      {"\t7", 7},
+      {"+5", 5},
+      {"-5", -5},
+      {" -12", -12},
+      {"$ff", 255},
       {"$7FFFFFFF", 2147483647},
-      {"-$10", -16},      {"2147483647", 2147483647},
+      {"-$10", -16},
+      {"2147483647", 2147483647},
       {"-2147483648", std::numeric_limits<int32_t>::min()},
       {"-$80000000", std::numeric_limits<int32_t>::min()},
       // Everything below gives the fallback.
-      {"", -99},          {"   ", -99},
-      {"+", -99},         {"-", -99},
-      {"$", -99},         {"12 ", -99},
-      {"1a", -99},        {"0x10", -99},
-      {"$fg", -99},       {"--1", -99},
-      {"2147483648", -99},{"-2147483649", -99},
-      {"$80000000", -99}, {"$FFFFFFFF", -99},
+      {"", -99},
+      {"   ", -99},
+      {"+", -99},
+      {"-", -99},
+      {"$", -99},
+      {"12 ", -99},
+      {"1a", -99},
+      {"0x10", -99},
+      {"$fg", -99},
+      {"--1", -99},
+      {"2147483648", -99},
+      {"-2147483649", -99},
+      {"$80000000", -99},
+      {"$FFFFFFFF", -99},
       {"99999999999999999999", -99},
   };
   for (const Case& c : cases) {
@@ -138,10 +150,10 @@ TEST(LastPosNoCase, Table) {
     size_t expected;
   };
   const Case cases[] = {
-      {"/", "a/b/c", -1, 4}, {"/", "a/b/c", 3, 2},    {"/", "a/b/c", 1, 0},
-      {"abcdef", "abc", -1, 0}, {"B", "abcb", -1, 4}, {"bC", "aBcBc", -1, 4},
-      {"bc", "aBcBc", 3, 2}, {"x", "abc", -1, 0},     {"", "abc", -1, 0},
-      {"a", "a", -1, 1},     {"/", "a/b/c", 100, 4},  {"/", "a/b/c", 0, 0},
+      {"/", "a/b/c", -1, 4},    {"/", "a/b/c", 3, 2},   {"/", "a/b/c", 1, 0},
+      {"abcdef", "abc", -1, 0}, {"B", "abcb", -1, 4},   {"bC", "aBcBc", -1, 4},
+      {"bc", "aBcBc", 3, 2},    {"x", "abc", -1, 0},    {"", "abc", -1, 0},
+      {"a", "a", -1, 1},        {"/", "a/b/c", 100, 4}, {"/", "a/b/c", 0, 0},
       {"/", "a/b/c", -7, 0},
   };
   for (const Case& c : cases) {
@@ -191,10 +203,10 @@ TEST(DateTime, TryEncodeRejectsImpossibleValues) {
     int y, m, d;
     bool ok;
   };
-  const DateCase dates[] = {{2024, 2, 29, true}, {2023, 2, 29, false}, {1900, 2, 29, false},
-                            {2000, 2, 29, true}, {2024, 0, 1, false},  {2024, 13, 1, false},
-                            {2024, 4, 31, false}, {2024, 1, 0, false}, {0, 1, 1, false},
-                            {1, 1, 1, true},     {9999, 12, 31, true}, {10000, 1, 1, false}};
+  const DateCase dates[] = {{2024, 2, 29, true},  {2023, 2, 29, false}, {1900, 2, 29, false},
+                            {2000, 2, 29, true},  {2024, 0, 1, false},  {2024, 13, 1, false},
+                            {2024, 4, 31, false}, {2024, 1, 0, false},  {0, 1, 1, false},
+                            {1, 1, 1, true},      {9999, 12, 31, true}, {10000, 1, 1, false}};
   for (const DateCase& c : dates) {
     TDateTime out = 0;
     EXPECT_EQ(TryEncodeDate(c.y, c.m, c.d, out), c.ok) << c.y << '-' << c.m << '-' << c.d;
@@ -211,11 +223,11 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
   struct Case {
     int y, mo, d, h, mi, s, ms;
   };
-  const Case cases[] = {{1899, 12, 30, 0, 0, 0, 0},     {1899, 12, 29, 6, 30, 15, 250},
-                        {1800, 1, 1, 23, 59, 59, 999},  {1, 1, 1, 0, 0, 0, 1},
-                        {1970, 1, 1, 0, 0, 0, 0},       {1994, 11, 6, 8, 49, 37, 0},
-                        {2000, 2, 29, 12, 0, 0, 500},   {2038, 1, 19, 3, 14, 7, 0},
-                        {2100, 3, 1, 1, 2, 3, 4},       {9999, 12, 31, 23, 59, 59, 999}};
+  const Case cases[] = {{1899, 12, 30, 0, 0, 0, 0},    {1899, 12, 29, 6, 30, 15, 250},
+                        {1800, 1, 1, 23, 59, 59, 999}, {1, 1, 1, 0, 0, 0, 1},
+                        {1970, 1, 1, 0, 0, 0, 0},      {1994, 11, 6, 8, 49, 37, 0},
+                        {2000, 2, 29, 12, 0, 0, 500},  {2038, 1, 19, 3, 14, 7, 0},
+                        {2100, 3, 1, 1, 2, 3, 4},      {9999, 12, 31, 23, 59, 59, 999}};
   for (const Case& c : cases) {
     const TDateTime value = EncodeDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms);
     int y, mo, d, h, mi, s, ms;
@@ -283,8 +295,7 @@ TEST(ParseInternetDate, Table) {
       {"Sun, 06 Nov -5 08:49:37 GMT", 0, nullptr},
       // Numbers that overflow take the field's default: day 1, hour 0, and
       // for the year 1900, which sends the reader to the asctime form.
-      {"Sun, 99999999999 Nov 1994 08:49:37 GMT", EncodeDateTime(1994, 11, 1, 8, 49, 37, 0),
-       "GMT"},
+      {"Sun, 99999999999 Nov 1994 08:49:37 GMT", EncodeDateTime(1994, 11, 1, 8, 49, 37, 0), "GMT"},
       {"Sun, 06 Nov 1994 99999999999:00:00 GMT", EncodeDateTime(1994, 11, 6, 0, 0, 0, 0), "GMT"},
       {"Sun, 06 Nov 99999999999 08:49:37 GMT", EncodeDateTime(1900, 11, 6, 0, 0, 0, 0),
        "99999999999"},
@@ -309,14 +320,20 @@ TEST(ParseZoneOffset, Table) {
     double expected;
   };
   const Case cases[] = {
-      {"+0100", hour},          {"-0130", -(hour + 30 * minute)},
+      {"+0100", hour},
+      {"-0130", -(hour + 30 * minute)},
       {"  +0545 ", 5 * hour + 45 * minute},
-      {"+0000", 0},             {"-1200", -12 * hour},
+      {"+0000", 0},
+      {"-1200", -12 * hour},
       {"+01002", hour},  // only five characters count
-      {"+01", 0},               {"GMT", 0},
-      {"", 0},                  {"+", 0},
-      {"+ab00", 0},             {"+2400", 0},
-      {"+0060", 0},             {"0100", 0},
+      {"+01", 0},
+      {"GMT", 0},
+      {"", 0},
+      {"+", 0},
+      {"+ab00", 0},
+      {"+2400", 0},
+      {"+0060", 0},
+      {"0100", 0},
   };
   for (const Case& c : cases) {
     EXPECT_NEAR(ParseZoneOffset(c.text), c.expected, 1e-12) << '"' << c.text << '"';
@@ -402,7 +419,7 @@ TEST(MergePath, Table) {
       {"/a/b/", "..", "/a"},
       {"/a/b/", "../", "/a/"},
       {"/a/", "./b", "/a/./b"},
-      {"/a/", "b/..c", "/a/b/..c"},   // "..c" is a name, not the parent
+      {"/a/", "b/..c", "/a/b/..c"},  // "..c" is a name, not the parent
       {"/a/b/", "...", "/a/b/..."},
       {"", "c", "c"},
       {"a", "b", "a/b"},
@@ -438,13 +455,13 @@ TEST(Hosts, DottedQuadHostNameAndDomain) {
     bool hostName;
   };
   const Case cases[] = {
-      {"1.2.3.4", true, false},          {" 10.0.0.255 ", true, false},
-      {"255.255.255.255", true, false},  {"1.2.3.4.5", true, false},
-      {"0.0.0.0", true, false},          {"1.2.3.256", false, true},
-      {"1.2.3", false, true},            {"1.2..4", false, true},
-      {"-1.2.3.4", false, true},         {"a.b.c.d", false, true},
-      {"example.com", false, true},      {".example.com", false, false},
-      {"localhost", false, true},        {"", false, true},
+      {"1.2.3.4", true, false},         {" 10.0.0.255 ", true, false},
+      {"255.255.255.255", true, false}, {"1.2.3.4.5", true, false},
+      {"0.0.0.0", true, false},         {"1.2.3.256", false, true},
+      {"1.2.3", false, true},           {"1.2..4", false, true},
+      {"-1.2.3.4", false, true},        {"a.b.c.d", false, true},
+      {"example.com", false, true},     {".example.com", false, false},
+      {"localhost", false, true},       {"", false, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsDottedQuad(c.text), c.dottedQuad) << '"' << c.text << '"';
