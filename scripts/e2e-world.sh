@@ -1,0 +1,309 @@
+#!/usr/bin/env bash
+# The end-to-end test world: a client network namespace whose /etc/hosts and
+# /etc/resolv.conf point at servers of our own (nsd with the test zone, six
+# whois servers, nginx answering the public-address page), two routers and a
+# destination for trace route, and a blackholed network for silent drops.
+# Used by the e2e tests, the screenshot and the benchmarks; needs root.
+#
+#   e2e-world.sh up NAME --whois-server BIN --public-host HOST [--owner PID]
+#       builds the world and prints its facts as KEY=VALUE lines; on any
+#       failure it removes what it made. With --owner, a watchdog removes the
+#       world once that process has ended (a killed test leaves nothing).
+#   e2e-world.sh down NAME     removes the world (namespaces, their processes,
+#                              /etc/netns/NAME and the state folder).
+#   e2e-world.sh reap          removes worlds whose owner has ended.
+#
+# Run programs in it with `ip netns exec NAME ...`: that mounts
+# /etc/netns/NAME/{hosts,resolv.conf} over the files in /etc.
+#
+# Addresses (all in 198.18.0.0/15, inside the world's namespaces only):
+#   client 198.18.1.2 -- r1 198.18.1.1 | 198.18.2.1 -- r2 198.18.2.2 | 198.18.3.1
+#   -- destination 198.18.3.2;  r1 198.18.4.1 -- services 198.18.4.2:
+#   whois 198.18.4.11-16, web 198.18.4.20, DNS 198.18.4.53.
+#   r1 discards everything for 198.18.9.0/24 without a word (blackhole route).
+set -uo pipefail
+
+STATE_ROOT=/run/quillon-e2e
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+SELF="$HERE/$(basename "${BASH_SOURCE[0]}")"
+
+# The whois servers: top-level choice → host name → address.
+WHOIS_HOSTS=(whois.nic.fr whois.nic.biz whois.nic.info whois.nic.name whois.internic.net whois.ripe.net)
+WHOIS_ADDRS=(198.18.4.11 198.18.4.12 198.18.4.13 198.18.4.14 198.18.4.15 198.18.4.16)
+WEB_ADDR=198.18.4.20
+DNS_ADDR=198.18.4.53
+
+die() { echo "e2e-world: $*" >&2; exit 1; }
+
+namespaces_of() {  # every namespace of the world, client last
+  local n=$1
+  echo "$n-r1 $n-r2 $n-dst $n-svc $n"
+}
+
+# Ends the processes that run inside the world's namespaces (all started by
+# the world itself), by their process ids, then waits a moment for them.
+stop_processes() {
+  local n=$1 ns pids pid
+  for ns in $(namespaces_of "$n"); do
+    [ -e "/run/netns/$ns" ] || continue
+    pids=$(ip netns pids "$ns" 2>/dev/null)
+    for pid in $pids; do kill -TERM "$pid" 2>/dev/null; done
+  done
+  for _ in $(seq 1 20); do
+    local alive=0
+    for ns in $(namespaces_of "$n"); do
+      [ -e "/run/netns/$ns" ] && [ -n "$(ip netns pids "$ns" 2>/dev/null)" ] && alive=1
+    done
+    [ $alive = 0 ] && return 0
+    sleep 0.1
+  done
+  for ns in $(namespaces_of "$n"); do
+    [ -e "/run/netns/$ns" ] || continue
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
+  done
+}
+
+down() {
+  local n=$1 ns wd
+  [[ "$n" =~ ^[A-Za-z0-9_.-]+$ ]] || die "bad world name '$n'"
+  local state="$STATE_ROOT/$n"
+  if [ -f "$state/watchdog.pid" ]; then
+    wd=$(cat "$state/watchdog.pid")
+    # The watchdog itself calls down; it must not end itself half-way.
+    if [ "$wd" != "$$" ] && [ "$wd" != "${WATCHDOG_PID:-}" ]; then kill -TERM "$wd" 2>/dev/null; fi
+  fi
+  stop_processes "$n"
+  for ns in $(namespaces_of "$n"); do
+    [ -e "/run/netns/$ns" ] && ip netns delete "$ns" 2>/dev/null
+  done
+  rm -rf "/etc/netns/$n" "$state"
+  return 0
+}
+
+reap() {
+  local d n owner
+  [ -d "$STATE_ROOT" ] || return 0
+  for d in "$STATE_ROOT"/*/; do
+    [ -d "$d" ] || continue
+    n=$(basename "$d")
+    owner=$(cat "$d/owner" 2>/dev/null || echo "")
+    if [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null; then down "$n"; fi
+  done
+}
+
+# Waits (bounded) until `cmd` succeeds inside the client namespace.
+wait_for() {
+  local n=$1 what=$2
+  shift 2
+  for _ in $(seq 1 100); do
+    ip netns exec "$n" "$@" >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  echo "e2e-world: $what did not come up" >&2
+  return 1
+}
+
+write_zones() {
+  local state=$1 public_host=$2
+  cat >"$state/zones/test.zone" <<EOF
+\$ORIGIN test.
+\$TTL 60
+@            SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@            NS    ns.quillon.test.
+ns.quillon   A     $DNS_ADDR
+; a domain whose name is an alias: the MX answer is the CNAME, then two MX
+alias        CNAME mailhost.quillon.test.
+mailhost.quillon MX 10 mx1.quillon.test.
+mailhost.quillon MX 20 mx2.quillon.test.
+mx1.quillon  A     198.18.4.25
+mx2.quillon  A     198.18.4.26
+; a domain that exists but receives no mail
+nomx         A     198.18.4.30
+; hosts for ping and trace route
+client.quillon A   198.18.1.2
+r1.quillon   A     198.18.1.1
+r2.quillon   A     198.18.2.2
+dest.quillon A     198.18.3.2
+dropped.quillon A  198.18.9.9
+EOF
+  cat >"$state/zones/reverse.zone" <<EOF
+\$ORIGIN 18.198.in-addr.arpa.
+\$TTL 60
+@        SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@        NS    ns.quillon.test.
+2.1      PTR   client.quillon.test.
+1.1      PTR   r1.quillon.test.
+1.2      PTR   r1-east.quillon.test.
+2.2      PTR   r2.quillon.test.
+1.3      PTR   r2-east.quillon.test.
+2.3      PTR   dest.quillon.test.
+EOF
+  cat >"$state/nsd.conf" <<EOF
+server:
+  ip-address: $DNS_ADDR
+  port: 53
+  do-ip6: no
+  server-count: 1
+  username: ""
+  chroot: ""
+  database: ""
+  zonesdir: "$state/zones"
+  zonelistfile: "$state/zone.list"
+  xfrdfile: "$state/xfrd.state"
+  xfrdir: "$state/xfr"
+  pidfile: "$state/nsd.pid"
+  logfile: "$state/nsd.log"
+  verbosity: 0
+  hide-version: yes
+remote-control:
+  control-enable: no
+zone:
+  name: "test."
+  zonefile: "test.zone"
+zone:
+  name: "18.198.in-addr.arpa."
+  zonefile: "reverse.zone"
+EOF
+  cat >"$state/nginx.conf" <<EOF
+worker_processes 1;
+pid $state/nginx.pid;
+error_log $state/nginx-error.log warn;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $state/nginx-body;
+  server {
+    listen $WEB_ADDR:80;
+    server_name $public_host;
+    location = /misc/ip.php {
+      default_type text/plain;
+      return 200 \$remote_addr;
+    }
+    location / { return 404; }
+  }
+}
+EOF
+}
+
+# veth pair between two namespaces: link NS1 IF1 ADDR1 NS2 IF2 ADDR2
+link() {
+  ip -n "$1" link add "$2" type veth peer name "$5" netns "$4" || return 1
+  ip -n "$1" addr add "$3" dev "$2" && ip -n "$1" link set "$2" up &&
+    ip -n "$4" addr add "$6" dev "$5" && ip -n "$4" link set "$5" up
+}
+
+build() {
+  local n=$1 whois_bin=$2 public_host=$3 owner=$4
+  local state="$STATE_ROOT/$n" ns i
+  mkdir -p "$state/zones" "$state/xfr" "$state/nginx-body" "/etc/netns/$n" || return 1
+  [ -n "$owner" ] && echo "$owner" >"$state/owner"
+
+  for ns in $(namespaces_of "$n"); do
+    ip netns add "$ns" || return 1
+    ip -n "$ns" link set lo up || return 1
+    ip netns exec "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_errors_use_inbound_ifaddr=1 || return 1
+  done
+  link "$n" eth0 198.18.1.2/24 "$n-r1" eth0 198.18.1.1/24 || return 1
+  link "$n-r1" eth1 198.18.2.1/24 "$n-r2" eth0 198.18.2.2/24 || return 1
+  link "$n-r2" eth1 198.18.3.1/24 "$n-dst" eth0 198.18.3.2/24 || return 1
+  link "$n-r1" eth2 198.18.4.1/24 "$n-svc" eth0 198.18.4.2/24 || return 1
+  for i in "${WHOIS_ADDRS[@]}" $WEB_ADDR $DNS_ADDR; do
+    ip -n "$n-svc" addr add "$i/32" dev eth0 || return 1
+  done
+  for ns in "$n-r1" "$n-r2"; do
+    ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1 || return 1
+  done
+  ip -n "$n" route add default via 198.18.1.1 || return 1
+  ip -n "$n-r1" route add 198.18.3.0/24 via 198.18.2.2 || return 1
+  ip -n "$n-r1" route add blackhole 198.18.9.0/24 || return 1
+  ip -n "$n-r2" route add default via 198.18.2.1 || return 1
+  ip -n "$n-dst" route add default via 198.18.3.1 || return 1
+  ip -n "$n-svc" route add default via 198.18.4.1 || return 1
+
+  {
+    echo "127.0.0.1 localhost"
+    for i in "${!WHOIS_HOSTS[@]}"; do echo "${WHOIS_ADDRS[$i]} ${WHOIS_HOSTS[$i]}"; done
+    echo "$WEB_ADDR $public_host"
+  } >"/etc/netns/$n/hosts"
+  echo "nameserver $DNS_ADDR" >"/etc/netns/$n/resolv.conf"
+
+  write_zones "$state" "$public_host"
+  nsd-checkzone test. "$state/zones/test.zone" >/dev/null || return 1
+  nsd-checkzone 18.198.in-addr.arpa. "$state/zones/reverse.zone" >/dev/null || return 1
+
+  # Servers run in the services namespace, their output in the state folder.
+  ip netns exec "$n-svc" nsd -d -c "$state/nsd.conf" </dev/null >"$state/nsd.out" 2>&1 &
+  ip netns exec "$n-svc" nginx -c "$state/nginx.conf" -p "$state" -g 'daemon off;' </dev/null \
+    >"$state/nginx.out" 2>&1 &
+  local args=()
+  for i in "${!WHOIS_HOSTS[@]}"; do args+=("${WHOIS_ADDRS[$i]}=${WHOIS_HOSTS[$i]}"); done
+  ip netns exec "$n-svc" "$whois_bin" --log "$state/whois.log" "${args[@]}" </dev/null \
+    >"$state/whois.out" 2>&1 &
+
+  wait_for "$n" "nsd" dig +time=1 +tries=1 @$DNS_ADDR alias.test MX || return 1
+  wait_for "$n" "nginx" curl -sf --max-time 1 "http://$WEB_ADDR/misc/ip.php" || return 1
+  wait_for "$n" "whois server" bash -c "exec 3<>/dev/tcp/${WHOIS_ADDRS[0]}/43" || return 1
+
+  if [ -n "$owner" ]; then
+    setsid bash "$SELF" watch "$n" "$owner" </dev/null >/dev/null 2>&1 &
+    echo $! >"$state/watchdog.pid"
+  fi
+  return 0
+}
+
+# Removes the world once its owner has ended.
+watch() {
+  local n=$1 owner=$2
+  WATCHDOG_PID=$$
+  while kill -0 "$owner" 2>/dev/null && [ -d "$STATE_ROOT/$n" ]; do sleep 1; done
+  [ -d "$STATE_ROOT/$n" ] && down "$n"
+}
+
+up() {
+  local n=$1
+  shift
+  local whois_bin="" public_host="" owner=""
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --whois-server) whois_bin=$2; shift 2 ;;
+      --public-host) public_host=$2; shift 2 ;;
+      --owner) owner=$2; shift 2 ;;
+      *) die "unknown option $1" ;;
+    esac
+  done
+  [[ "$n" =~ ^[A-Za-z0-9_.-]{1,40}$ ]] || die "bad world name '$n'"
+  [ "$(id -u)" = 0 ] || die "needs root (network namespaces)"
+  [ -x "$whois_bin" ] || die "whois server program missing: '$whois_bin'"
+  [ -n "$public_host" ] || die "--public-host is required"
+  [ -e "/run/netns/$n" ] && die "world $n exists already"
+  reap
+  if ! build "$n" "$whois_bin" "$public_host" "$owner"; then
+    echo "e2e-world: building $n failed; removing it" >&2
+    for f in nsd.out nginx.out whois.out nginx-error.log; do
+      [ -s "$STATE_ROOT/$n/$f" ] && sed "s/^/  $f: /" "$STATE_ROOT/$n/$f" >&2
+    done
+    down "$n"
+    return 1
+  fi
+  local state="$STATE_ROOT/$n"
+  echo "NETNS=$n"
+  echo "STATE=$state"
+  echo "WHOIS_LOG=$state/whois.log"
+  echo "CLIENT_ADDR=198.18.1.2"
+  echo "DNS_ADDR=$DNS_ADDR"
+  echo "WEB_ADDR=$WEB_ADDR"
+  echo "PUBLIC_HOST=$public_host"
+  echo "ROUTERS=198.18.1.1 198.18.2.2"
+  echo "DEST_HOST=dest.quillon.test"
+  echo "DEST_ADDR=198.18.3.2"
+  echo "DROPPED_ADDR=198.18.9.9"
+  for i in "${!WHOIS_HOSTS[@]}"; do echo "WHOIS_${i}=${WHOIS_HOSTS[$i]} ${WHOIS_ADDRS[$i]}"; done
+}
+
+case ${1:-} in
+  up) shift; [ $# -ge 1 ] || die "usage: up NAME ..."; up "$@" ;;
+  down) [ $# -eq 2 ] || die "usage: down NAME"; down "$2" ;;
+  reap) reap ;;
+  watch) watch "$2" "$3" ;;
+  *) echo "usage: $0 up NAME --whois-server BIN --public-host HOST [--owner PID] | down NAME | reap" >&2; exit 2 ;;
+esac
