@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/errqueue.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <poll.h>
@@ -194,6 +195,45 @@ long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr
   if (FaultInjector::ShouldFail(Call::SendTo)) return Failed(-1L);
   return Failed(static_cast<long>(::sendto(fd, buffer, length, flags | MSG_NOSIGNAL,
                                            reinterpret_cast<const sockaddr*>(&to), sizeof to)));
+}
+
+long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& details) {
+  details = MessageDetails{};
+  if (FaultInjector::ShouldFail(Call::RecvMsg)) return Failed(-1L);
+  iovec io{buffer, length};
+  // Room for IP_TTL and IP_RECVERR (extended error plus offender address).
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) +
+                                CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in)) + 64];
+  msghdr m{};
+  m.msg_name = &details.from;
+  m.msg_namelen = sizeof details.from;
+  m.msg_iov = &io;
+  m.msg_iovlen = 1;
+  m.msg_control = control;
+  m.msg_controllen = sizeof control;
+  const long r = static_cast<long>(::recvmsg(fd, &m, flags));
+  if (r == -1) return Failed(r);
+  for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+    if (c->cmsg_level != IPPROTO_IP) continue;
+    if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+      std::memcpy(&details.ttl, CMSG_DATA(c), sizeof(int));
+    } else if (c->cmsg_type == IP_RECVERR && c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
+      sock_extended_err e;
+      std::memcpy(&e, CMSG_DATA(c), sizeof e);
+      details.extendedError = true;
+      details.errorOrigin = e.ee_origin;
+      details.errorType = e.ee_type;
+      details.errorCode = e.ee_code;
+      details.errorInfo = e.ee_info;
+      // The offender's address follows the extended error (SO_EE_OFFENDER).
+      if (c->cmsg_len >= CMSG_LEN(sizeof e + sizeof(sockaddr_in))) {
+        sockaddr_in o;
+        std::memcpy(&o, CMSG_DATA(c) + sizeof e, sizeof o);
+        if (o.sin_family == AF_INET) details.offender = o.sin_addr;
+      }
+    }
+  }
+  return r;
 }
 
 int SetOption(int fd, int level, int option, const void* value, socklen_t length) {

@@ -19,7 +19,7 @@ namespace quillon::platform {
 enum class Call : int {
   Socket, Bind, Connect, Accept, Listen, Recv, RecvFrom, Send, SendTo, Wait, SetOption, GetOption,
   Shutdown, Close, PeerName, SockName, ResolveName, ResolveAddress, Services, LocalAddresses,
-  HostName, ZoneQuery, LibraryStart, Count_
+  HostName, ZoneQuery, LibraryStart, RecvMsg, Count_
 };
 
 // Makes the `nth` next call of `call` (1 = the very next) fail as if the
@@ -53,6 +53,20 @@ long Recv(int fd, void* buffer, size_t length, int flags);
 long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_in& from);
 long Send(int fd, const void* buffer, size_t length, int flags);
 long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_in& to);
+// What recvmsg found beside the data: the sender, the TTL attached by
+// IP_RECVTTL and, for an entry of the error queue (MSG_ERRQUEUE, IP_RECVERR),
+// the extended error with the address of the node that reported it.
+struct MessageDetails {
+  sockaddr_in from{};
+  int ttl = -1;  // -1 when no IP_TTL control message came
+  bool extendedError = false;
+  uint8_t errorOrigin = 0;  // SO_EE_ORIGIN_*
+  uint8_t errorType = 0;    // ICMP type for SO_EE_ORIGIN_ICMP
+  uint8_t errorCode = 0;
+  uint32_t errorInfo = 0;
+  in_addr offender{};  // SO_EE_OFFENDER, 0.0.0.0 when the kernel gave none
+};
+long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& details);
 int SetOption(int fd, int level, int option, const void* value, socklen_t length);
 int GetOption(int fd, int level, int option, void* value, socklen_t& length);
 int Shutdown(int fd, int how);

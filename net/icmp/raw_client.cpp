@@ -1,0 +1,98 @@
+#include "net/icmp/raw_client.h"
+
+#include <netinet/in.h>
+
+#include "net/icmp/icmp_datagram.h"
+#include "net/icmp/icmp_headers.h"
+#include "net/socket/exceptions.h"
+#include "net/socket/stack.h"
+
+namespace quillon {
+namespace {
+
+constexpr int kAccessDenied = 10013;  // EPERM / EACCES
+
+}  // namespace
+
+TIdRawBase::TIdRawBase()
+    : socket_(std::make_unique<TIdSocketHandle>()),
+      buffer_(static_cast<size_t>(kDefaultBufferSize)) {}
+
+// The handle (a member) closes its socket before the component base, the
+// last owner of the socket stack, is destroyed.
+TIdRawBase::~TIdRawBase() = default;
+
+TIdRawSocketKind TIdRawBase::OpenSocketKind() const {
+  return socket_->IsOpen() ? openKind_ : TIdRawSocketKind::Automatic;
+}
+
+// The one place where the kind of socket is chosen. A raw socket needs
+// CAP_NET_RAW; without it Linux refuses with EPERM (or EACCES), and for ICMP
+// the datagram kind, allowed by net.ipv4.ping_group_range, does the same work.
+void TIdRawBase::OpenSocket() {
+  const bool icmp = Protocol == Id_IPPROTO_ICMP;
+  const TIdRawSocketKind wanted = SocketKind;
+  if (wanted != TIdRawSocketKind::IcmpDatagram) {
+    try {
+      socket_->AllocateHandle(Id_SOCK_RAW, Protocol);
+      openKind_ = TIdRawSocketKind::Raw;
+      return;
+    } catch (const EIdInvalidSocket&) {
+      if (wanted == TIdRawSocketKind::Raw || !icmp ||
+          SharedStack().LastErrorCode() != kAccessDenied)
+        throw;
+    }
+  }
+  if (!icmp) throw EIdInvalidSocket("Impossible d'allouer le socket.");
+  socket_->AllocateHandle(Id_SOCK_DGRAM, Id_IPPROTO_ICMP);
+  openKind_ = TIdRawSocketKind::IcmpDatagram;
+  try {
+    PrepareIcmpDatagramSocket(*socket_);
+  } catch (...) {
+    socket_->ShutAndClose();
+    throw;
+  }
+}
+
+TIdSocketHandle& TIdRawBase::RawSocket() {
+  if (!socket_->IsOpen()) OpenSocket();
+  // Linux refuses a time-to-live of 0 (EINVAL). A trace route starts its
+  // counter there and raises it before the first probe, so 0 leaves the
+  // socket's own value; every other value goes to the kernel as it is.
+  if (packetTtl_ != 0) {
+    const int32_t ttl = packetTtl_;
+    socket_->SetSocketOption(IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+  }
+  return *socket_;
+}
+
+void TIdRawBase::CloseSocket() {
+  socket_->ShutAndClose();
+}
+
+void TIdRawBase::SetPacketTtl(int ttl) {
+  packetTtl_ = ttl;
+  RawSocket();
+}
+
+void TIdRawBase::SetBufferSize(int size) {
+  buffer_.resize(size > 0 ? static_cast<size_t>(size) : 0);
+}
+
+void TIdRawBase::SendPacket(const std::string& host, int port, const uint8_t* bytes, int count) {
+  const std::string ip = SharedStack().ResolveHostName(host);
+  RawSocket().SendDatagram(ip, port, bytes, count > 0 ? static_cast<size_t>(count) : 0);
+}
+
+int TIdRawBase::ReceivePacket(uint8_t* buffer, int capacity, int timeout) {
+  if (capacity <= 0 || buffer == nullptr) return 0;
+  if (timeout < 0) timeout = ReceiveTimeout;
+  TIdSocketHandle& socket = RawSocket();
+  if (openKind_ == TIdRawSocketKind::IcmpDatagram)
+    return static_cast<int>(
+        ReceiveIcmpDatagram(socket, {buffer, static_cast<size_t>(capacity)}, timeout));
+  if (!socket.WaitReadable(timeout)) return 0;
+  return static_cast<int>(socket.ReceiveRaw(buffer, static_cast<size_t>(capacity), 0));
+}
+
+}  // namespace quillon

@@ -1,0 +1,74 @@
+// A raw IP socket component: sends a block of bytes to a host, receives one
+// datagram with a time-out, applies a time-to-live. For ICMP it falls back to
+// Linux's unprivileged ICMP datagram socket when raw sockets are refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "net/socket/component.h"
+#include "net/socket/socket_handle.h"
+
+namespace quillon {
+
+// The kind of socket behind a TIdRawBase.
+enum class TIdRawSocketKind {
+  Automatic,     // raw when permitted, else (ICMP only) the datagram kind
+  Raw,           // SOCK_RAW: every message arrives with its IP header
+  IcmpDatagram,  // SOCK_DGRAM/IPPROTO_ICMP: the kernel owns the identifier
+};
+
+class TIdRawBase : public TIdComponent {
+ public:
+  static constexpr int kDefaultBufferSize = 8192;
+
+  TIdRawBase();
+  ~TIdRawBase() override;
+
+  // The socket, opened on first use; the time-to-live is applied on every call.
+  TIdSocketHandle& RawSocket();
+  // Closes the socket; the next RawSocket call opens a new one.
+  void CloseSocket();
+
+  int PacketTtl() const { return packetTtl_; }
+  // Stores the value and applies it at once (opening the socket if needed).
+  void SetPacketTtl(int ttl);
+
+  int BufferSize() const { return static_cast<int>(buffer_.size()); }
+  void SetBufferSize(int size);
+  std::span<uint8_t> Buffer() { return buffer_; }
+
+  // Resolves `host` and sends `count` bytes to it.
+  virtual void SendPacket(const std::string& host, int port, const uint8_t* bytes, int count);
+  // One datagram within `timeout` ms (negative: ReceiveTimeout, 0: poll once)
+  // laid out as a raw socket delivers it: its byte count, 0 when nothing came,
+  // -1 on a socket failure (for the caller to check).
+  virtual int ReceivePacket(uint8_t* buffer, int capacity, int timeout);
+
+  // Kind to open. Automatic unless a test forces one.
+  TIdRawSocketKind SocketKind = TIdRawSocketKind::Automatic;
+  // Kind of the open socket; Automatic while none is open.
+  TIdRawSocketKind OpenSocketKind() const;
+
+  std::string Host;
+  int Port = 0;
+  int ReceiveTimeout = 0;
+  int Protocol = 255;
+
+ private:
+  void OpenSocket();
+
+  std::unique_ptr<TIdSocketHandle> socket_;
+  std::vector<uint8_t> buffer_;
+  int packetTtl_ = 128;
+  TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
+};
+
+// The published face of TIdRawBase: destination and receive time-out.
+class TIdRawClient : public TIdRawBase {};
+
+}  // namespace quillon

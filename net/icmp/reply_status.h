@@ -1,0 +1,47 @@
+// The outcome of one ICMP echo (TReplyStatus, ReplyOutcome) and the
+// classification of a received message as the answer to our request or not.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "net/socket/exceptions.h"
+
+namespace quillon {
+
+QUILLON_EXCEPTION(EIdIcmpException, EIdException);
+
+enum ReplyOutcome : uint8_t {
+  roEchoReply = 0,
+  roError = 1,
+  roTimedOut = 2,
+  roUnreachable = 3,
+  roTtlExpired = 4,
+};
+
+struct TReplyStatus {
+  int32_t ByteCount = 0;      // bytes received, IP header included
+  std::string SourceAddress;  // dotted address of the host or router that answered
+  uint8_t IcmpType = 0;
+  uint16_t Sequence = 0;
+  uint32_t RoundTripMs = 0;
+  uint8_t ReceivedTtl = 0;
+  ReplyOutcome Outcome = roEchoReply;
+};
+
+// The status of a wait that ended without an answer.
+TReplyStatus TimedOutStatus(uint16_t sequence);
+
+// Classifies one received message laid out as a raw ICMP socket delivers it
+// (IPv4 header, then the ICMP message). An empty message means nothing came
+// in time and yields the time-out status. Returns true when the message is
+// the answer to the request carrying `sequence` (and, when given,
+// `identifier`), with `status` filled; false when it is about something else.
+// Raises EIdIcmpException when the message is too short for its headers or is
+// neither an echo nor an error about a datagram.
+bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
+                   std::optional<uint16_t> identifier, TReplyStatus& status);
+
+}  // namespace quillon

@@ -1,0 +1,52 @@
+// Test networks for the echo client, built from network namespaces: a
+// single namespace with loopback only, and a routed chain
+// client — router 1 — router 2 — destination on 198.18.0.0/15 addresses.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tests/support/support.h"
+
+namespace quillon::test {
+
+// Runs `body` on a thread of its own that first enters `ns` (setns applies
+// to the calling thread only); rethrows what the body threw.
+void RunInNamespace(const NetNs& ns, const std::function<void()>& body);
+
+// Opens net.ipv4.ping_group_range inside `ns` so that every group may use
+// the ICMP datagram socket there. True on success.
+bool OpenPingGroups(const NetNs& ns);
+
+// Removes CAP_NET_RAW from the calling thread's effective set (capabilities
+// are per thread on Linux), as for a user without the right to raw sockets.
+bool DropRawSocketRightOfThisThread();
+
+// client 198.18.1.1 — 198.18.1.2 router1 198.18.2.1 — 198.18.2.2 router2
+// 198.18.3.1 — 198.18.3.2 destination. Router 1 has an unreachable route to
+// 198.18.5.0/24, router 2 a blackhole for 198.18.4.0/24.
+class RoutedChain {
+ public:
+  static constexpr const char* kRouter1 = "198.18.1.2";
+  static constexpr const char* kRouter2 = "198.18.2.2";
+  static constexpr const char* kDestination = "198.18.3.2";
+  static constexpr const char* kBlackholed = "198.18.4.9";
+  static constexpr const char* kUnreachable = "198.18.5.9";
+
+  RoutedChain();
+  // Empty when every step worked, else the step that failed with its output.
+  const std::string& failure() const { return failure_; }
+  const NetNs& client() const { return client_; }
+
+ private:
+  void Step(const std::string& command);
+
+  NetNs client_{"qic"};
+  NetNs router1_{"qir1"};
+  NetNs router2_{"qir2"};
+  NetNs destination_{"qid"};
+  std::string failure_;
+};
+
+}  // namespace quillon::test

@@ -1,0 +1,176 @@
+// The echo client's send-and-wait cycle over a scripted receiver: sequence
+// numbers, the remaining time while foreign messages arrive, the time-out
+// status, failures that leave the status alone, and the OnReply event.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "net/icmp/icmp_client.h"
+#include "net/socket/platform.h"
+#include "net/socket/text_helpers.h"
+#include "tests/icmp/messages.h"
+
+namespace quillon {
+namespace {
+
+using test::EchoMessage;
+using test::ErrorMessage;
+using test::WithIpHeader;
+
+// A client whose network is a script: messages that "arrive" at given
+// milliseconds after the send; a message of -1 bytes is a socket failure.
+class ScriptedClient : public TIdIcmpClient {
+ public:
+  struct Arrival {
+    uint32_t atMs;
+    std::vector<uint8_t> bytes;
+    bool fails = false;
+  };
+  std::vector<Arrival> script;
+  std::vector<int> timeouts;  // what each receive was given
+  std::vector<std::vector<uint8_t>> sent;
+
+  void SendPacket(const std::string&, int, const uint8_t* bytes, int count) override {
+    sent.emplace_back(bytes, bytes + count);
+    sentAt_ = CurrentTicks();
+    next_ = 0;
+  }
+
+  int ReceivePacket(uint8_t* buffer, int capacity, int timeout) override {
+    timeouts.push_back(timeout);
+    const uint32_t now = ElapsedTicks(sentAt_, CurrentTicks());
+    if (next_ < script.size() && script[next_].atMs <= now + static_cast<uint32_t>(timeout)) {
+      const Arrival& a = script[next_++];
+      if (a.atMs > now) PauseFor(a.atMs - now);
+      if (a.fails) {
+        platform::SetLastError(10054);
+        return -1;
+      }
+      const size_t n = std::min(a.bytes.size(), static_cast<size_t>(capacity));
+      std::memcpy(buffer, a.bytes.data(), n);
+      return static_cast<int>(n);
+    }
+    PauseFor(static_cast<uint32_t>(timeout));
+    return 0;
+  }
+
+ private:
+  uint32_t sentAt_ = 0;
+  size_t next_ = 0;
+};
+
+std::vector<uint8_t> Reply(uint16_t sequence, uint16_t id = TIdIcmpClient::Identifier()) {
+  return WithIpHeader(EchoMessage({0, id, sequence}), "198.18.3.2", 60);
+}
+
+uint16_t SentSequence(const std::vector<uint8_t>& request) {
+  return static_cast<uint16_t>(request[6] | request[7] << 8);
+}
+
+TEST(IcmpClientWait, ForeignMessagesShortenTheWaitOnlyByTheTimeSpent) {
+  ScriptedClient c;
+  c.ReceiveTimeout = 600;
+  // Three foreign replies, then ours at 450 ms: within the 600 ms limit.
+  c.script = {{100, Reply(1)}, {200, Reply(3489, 0x0bad)}, {300, Reply(2)}, {450, Reply(3489)}};
+  c.SendEcho();
+  EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
+  EXPECT_GE(c.EchoStatus().RoundTripMs, 440u);
+  ASSERT_EQ(c.timeouts.size(), 4u);
+  EXPECT_EQ(c.timeouts[0], 600);
+  // Each later receive gets what is left of the whole wait.
+  const int expectedLeft[] = {500, 400, 300};
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_LE(c.timeouts[i], expectedLeft[i - 1]) << i;
+    EXPECT_GE(c.timeouts[i], expectedLeft[i - 1] - 30) << i;
+  }
+}
+
+TEST(IcmpClientWait, TimeRunningOutAmidForeignMessagesIsATimeOut) {
+  ScriptedClient c;
+  c.ReceiveTimeout = 300;
+  c.script = {{50, Reply(1)}, {100, Reply(2)}, {400, Reply(3489)}};
+  int events = 0;
+  c.OnReply = [&](TIdBaseComponent* sender, const TReplyStatus& s) {
+    ++events;
+    EXPECT_EQ(sender, &c);
+    EXPECT_EQ(s.Outcome, roTimedOut);
+  };
+  c.SendEcho();
+  const TReplyStatus& s = c.EchoStatus();
+  EXPECT_EQ(events, 1);
+  EXPECT_EQ(s.Outcome, roTimedOut);
+  EXPECT_EQ(s.SourceAddress, "0.0.0.0");
+  EXPECT_EQ(s.Sequence, 3489);
+  EXPECT_EQ(s.ByteCount, 0);
+  EXPECT_GE(s.RoundTripMs, 295u);
+  EXPECT_LE(s.RoundTripMs, 400u);
+  EXPECT_EQ(c.SequenceCounter(), 3490) << "a time-out still advances the counter";
+}
+
+TEST(IcmpClientWait, SequenceNumbersAdvanceAndWrap) {
+  ScriptedClient c;
+  c.ReceiveTimeout = 50;
+  c.SendEcho();
+  c.SendEcho("x");
+  c.SendEcho("", 65535);
+  c.SendEcho();
+  ASSERT_EQ(c.sent.size(), 4u);
+  EXPECT_EQ(SentSequence(c.sent[0]), 3489);
+  EXPECT_EQ(SentSequence(c.sent[1]), 3490);
+  EXPECT_EQ(SentSequence(c.sent[2]), 65535);
+  EXPECT_EQ(SentSequence(c.sent[3]), 0);
+  EXPECT_EQ(c.SequenceCounter(), 1);
+  EXPECT_EQ(c.sent[0].size(), 52u);
+  EXPECT_EQ(c.sent[1][20], 'x');
+  const uint16_t id = TIdIcmpClient::Identifier();
+  EXPECT_EQ(c.sent[0][4] | c.sent[0][5] << 8, id);
+}
+
+TEST(IcmpClientWait, RouterReportsMatchOurRequest) {
+  ScriptedClient c;
+  c.ReceiveTimeout = 500;
+  const uint16_t id = TIdIcmpClient::Identifier();
+  c.script = {{10, WithIpHeader(ErrorMessage(11, 0, {8, id, 3489}), "198.18.1.2", 64)}};
+  c.SendEcho();
+  EXPECT_EQ(c.EchoStatus().Outcome, roTtlExpired);
+  EXPECT_EQ(c.EchoStatus().SourceAddress, "198.18.1.2");
+  EXPECT_EQ(c.EchoStatus().IcmpType, 11);
+  c.script = {{10, WithIpHeader(ErrorMessage(3, 1, {8, id, 3490}), "198.18.1.2", 64)}};
+  c.SendEcho();
+  EXPECT_EQ(c.EchoStatus().Outcome, roUnreachable);
+}
+
+TEST(IcmpClientWait, FailuresLeaveStatusAndCounterAndRaiseNoEvent) {
+  ScriptedClient c;
+  c.ReceiveTimeout = 500;
+  c.script = {{5, Reply(3489)}};
+  c.SendEcho();
+  ASSERT_EQ(c.EchoStatus().Outcome, roEchoReply);
+  int events = 0;
+  c.OnReply = [&](TIdBaseComponent*, const TReplyStatus&) { ++events; };
+
+  c.script = {{5, {}, true}};
+  try {
+    c.SendEcho();
+    ADD_FAILURE() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.SocketErrorCode, 10054);
+  }
+  c.script = {{5, WithIpHeader(ErrorMessage(5, 1, {8, 1, 3490}), "198.18.1.2", 64)}};
+  try {
+    c.SendEcho();
+    ADD_FAILURE() << "no exception";
+  } catch (const EIdIcmpException& e) {
+    EXPECT_EQ(e.message(), "Réponse de type non-écho reçue");
+  }
+  EXPECT_EQ(events, 0);
+  EXPECT_EQ(c.SequenceCounter(), 3490);
+  EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
+  EXPECT_EQ(c.EchoStatus().Sequence, 3489);
+}
+
+}  // namespace
+}  // namespace quillon
