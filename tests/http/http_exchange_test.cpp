@@ -1,0 +1,416 @@
+// Exchanges against scripted loopback servers: request bytes, body framings,
+// status handling, redirects, keep-alive, time-outs and cookies.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "net/http/http.h"
+#include "tests/support/support.h"
+
+namespace quillon {
+namespace {
+
+using test::SendAll;
+using test::TcpServer;
+
+// Reads one request head (and a body announced by Content-Length).
+std::string ReadRequest(int fd) {
+  std::string head;
+  char c;
+  while (head.size() < 65536) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 3000) <= 0 || ::recv(fd, &c, 1, 0) != 1) return {};
+    head.push_back(c);
+    if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+  }
+  const size_t at = head.find("Content-Length: ");
+  if (at != std::string::npos) {
+    size_t length = std::stoul(head.substr(at + 16));
+    while (length > 0) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 3000) <= 0 || ::recv(fd, &c, 1, 0) != 1) break;
+      head.push_back(c);
+      --length;
+    }
+  }
+  return head;
+}
+
+struct Reply {
+  std::string text;
+  bool close = false;  // close the connection after this reply
+};
+
+// A server that answers the n-th request of the test with replies[n] (the
+// last one repeats) and records every request.
+class Server {
+ public:
+  explicit Server(std::vector<Reply> replies)
+      : replies_(std::move(replies)), server_([this](int fd) { Serve(fd); }) {}
+
+  int port() const { return server_.port(); }
+  int connections() const { return server_.accepted(); }
+  std::vector<std::string> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  std::string url(const std::string& path = "/") const {
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
+  }
+
+ private:
+  void Serve(int fd) {
+    for (;;) {
+      const std::string request = ReadRequest(fd);
+      if (request.empty()) return;
+      size_t index;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+        index = std::min(requests_.size() - 1, replies_.size() - 1);
+      }
+      SendAll(fd, replies_[index].text);
+      if (replies_[index].close) {
+        ::shutdown(fd, SHUT_WR);
+        return;
+      }
+    }
+  }
+
+  std::vector<Reply> replies_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+  TcpServer server_;
+};
+
+std::string Ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST(HttpExchangeTest, ExactRequestBytes) {
+  Server server({{Ok("127.0.0.1")}});
+  TIdHTTP http;
+  EXPECT_EQ(http.GetBody(server.url("/misc/ip.php?x=1")), "127.0.0.1");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0],
+            "GET /misc/ip.php?x=1 HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.port()) +
+                "\r\n"
+                "Accept: text/html, */*\r\n"
+                "User-Agent: Mozilla/3.0 (compatible; Quillon)\r\n"
+                "\r\n");
+  EXPECT_EQ(http.ResponseCode(), 200);
+}
+
+// Through a plain proxy the request line carries the absolute URL, and the
+// default port sends the host alone.
+TEST(HttpExchangeTest, PlainProxyAndDefaultPortHost) {
+  Server proxy({{Ok("via proxy")}});
+  TIdHTTP http;
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.port());
+  EXPECT_EQ(http.GetBody("http://site.test/a/b?c"), "via proxy");
+  const std::string request = proxy.requests().at(0);
+  EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://site.test:80/a/b?c HTTP/1.1");
+  EXPECT_NE(request.find("\r\nHost: site.test\r\n"), std::string::npos) << request;
+}
+
+TEST(HttpExchangeTest, BodyFramings) {
+  const struct {
+    const char* name;
+    std::string reply;
+    std::string body;
+  } cases[] = {
+      {"content-length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA", "hello"},
+      {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+       "hello"},
+      {"chunked-ext-trailer",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3;x=y\r\nabc\r\nA \r\n0123456789\r\n"
+       "0\r\nX-Trailer: 1\r\n\r\n",
+       "abc0123456789"},
+      {"chunked-wins",
+       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "4\r\nwxyz\r\n0\r\n\r\n",
+       "wxyz"},
+      {"until-close", "HTTP/1.1 200 OK\r\n\r\nall of it", "all of it"},
+      {"zero-length", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
+      {"no-content", "HTTP/1.1 204 No Content\r\n\r\n", ""},
+      {"continue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+       "ok"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server({{c.reply, true}});
+    TIdHTTP http;
+    EXPECT_EQ(http.GetBody(server.url("/")), c.body);
+    EXPECT_EQ(http.ResponseCode(), c.reply.find(" 204 ") != std::string::npos ? 204 : 200);
+  }
+}
+
+// Each malformed or cut-short response maps to its exception and message.
+TEST(HttpExchangeTest, BrokenResponses) {
+  const struct {
+    const char* name;
+    std::string reply;
+    const char* message;
+  } cases[] = {
+      {"closed-before-status", "", "La connexion s'est terminée proprement."},
+      {"status-without-end", "HTTP/1.1 200 OK", "La connexion s'est terminée proprement."},
+      {"short-body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc",
+       "La connexion s'est terminée proprement."},
+      {"bad-chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+       "Taille de bloc HTTP incorrecte : \"zz\""},
+      {"huge-chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffffffffffffff\r\n",
+       "Taille de bloc HTTP incorrecte : \"ffffffffffffffffff\""},
+      {"long-chunk-line",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" + std::string(5000, 'x') + "\r\n",
+       "Longueur de ligne maximum dépassée."},
+      {"chunk-cut", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel",
+       "La connexion s'est terminée proprement."},
+      {"closed-head-2xx", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "Undefined situation"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server({{c.reply, true}});
+    TIdHTTP http;
+    try {
+      http.GetBody(server.url("/"));
+      ADD_FAILURE() << "no exception";
+    } catch (const EIdException& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    EXPECT_FALSE(http.IsConnected());
+  }
+}
+
+TEST(HttpExchangeTest, HeadBlockIsBounded) {
+  std::string manyLines = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 10001; ++i) manyLines += "X-" + std::to_string(i) + ": v\r\n";
+  std::string manyBytes = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 100; ++i) manyBytes += "X: " + std::string(16000, 'b') + "\r\n";
+  for (const std::string& reply : {manyLines, manyBytes}) {
+    Server server({{reply + "\r\n", true}});
+    TIdHTTP http;
+    try {
+      http.GetBody(server.url("/"));
+      ADD_FAILURE();
+    } catch (const EIdHTTPHeaderTooLarge& e) {
+      EXPECT_STREQ(e.what(), msg::kHeaderTooLarge);
+    }
+  }
+}
+
+TEST(HttpExchangeTest, ErrorStatusCarriesBody) {
+  Server server({{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot there"}});
+  TIdHTTP http;
+  try {
+    http.GetBody(server.url("/missing"));
+    FAIL();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(e.ReplyCode(), 404);
+    EXPECT_EQ(e.ReplyBody, "not there");
+  }
+  EXPECT_TRUE(http.IsConnected());  // the error body was read: the connection stays usable
+}
+
+TEST(HttpExchangeTest, RedirectRefusedByDefault) {
+  const std::string found = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 3\r\n\r\nabc";
+  const std::string withLocation = "HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n";
+  for (const auto& [reply, code] : {std::pair{found, 302}, std::pair{withLocation, 200}}) {
+    Server server({{reply}});
+    TIdHTTP http;
+    try {
+      http.GetBody(server.url("/"));
+      FAIL();
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), code);
+    }
+  }
+}
+
+TEST(HttpExchangeTest, RedirectFollowed) {
+  Server server({{"HTTP/1.1 302 Found\r\nLocation: next/page\r\nContent-Length: 3\r\n\r\nabc"},
+                 {Ok("arrived")}});
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  int events = 0;
+  http.OnRedirect = [&](TIdBaseComponent*, std::string& dest, int& num, bool& handled,
+                        TIdHTTPMethod&) {
+    ++events;
+    EXPECT_EQ(dest, "next/page");
+    EXPECT_EQ(num, 1);
+    EXPECT_TRUE(handled);
+  };
+  EXPECT_EQ(http.GetBody(server.url("/dir/start")), "arrived");
+  EXPECT_EQ(events, 1);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /dir/next/page HTTP/1.1");
+  EXPECT_EQ(server.connections(), 1);  // kept alive across the redirect
+  EXPECT_EQ(http.RedirectsSoFar, 0);
+}
+
+TEST(HttpExchangeTest, RedirectMaximumEndsWithEmptyBody) {
+  Server server({{"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 4\r\n\r\nbody"}});
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  http.RedirectMaximum = 4;
+  EXPECT_EQ(http.GetBody(server.url("/")), "");
+  EXPECT_EQ(server.requests().size(), 4u);  // at most RedirectMaximum - 1 redirects followed
+  EXPECT_EQ(http.ResponseCode(), 302);
+}
+
+TEST(HttpExchangeTest, KeepAliveUnderHttp11) {
+  Server server({{Ok("one")},
+                 {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\ntwo"},
+                 {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 5\r\n\r\nthree"},
+                 {Ok("four")}});
+  TIdHTTP http;
+  EXPECT_EQ(http.GetBody(server.url("/1")), "one");
+  EXPECT_EQ(http.GetBody(server.url("/2")), "two");  // 1.0 reply keeps it under pv1_1
+  EXPECT_TRUE(http.IsConnected());
+  EXPECT_EQ(http.GetBody(server.url("/3")), "three");
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(http.Response().ServerVersion, 1);
+  EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(HttpExchangeTest, KeepAliveUnderHttp10) {
+  Server server({{Ok("a"), true},
+                 {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\n"
+                  "Content-Length: 1\r\n\r\nb"}});
+  TIdHTTP http;
+  http.ProtocolVersion = pv1_0;
+  EXPECT_EQ(http.GetBody(server.url("/")), "a");
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(http.GetBody(server.url("/")), "b");
+  EXPECT_TRUE(http.IsConnected());
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n\r\n")),
+            "GET / HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: text/html\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.port()) +
+                "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Quillon)");
+  EXPECT_EQ(server.connections(), 2);
+}
+
+TEST(HttpExchangeTest, StalledServerTimesOut) {
+  std::atomic<bool> stop{false};
+  TcpServer server([&](int fd) {
+    ReadRequest(fd);
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial");
+    for (int i = 0; i < 50 && !stop; ++i) ::poll(nullptr, 0, 20);
+  });
+  TIdHTTP http;
+  http.ReadTimeout = 300;
+  try {
+    http.GetBody("http://127.0.0.1:" + std::to_string(server.port()) + "/");
+    FAIL();
+  } catch (const EIdReadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Délai de lecture");
+  }
+  EXPECT_FALSE(http.IsConnected());
+  stop = true;
+}
+
+TEST(HttpExchangeTest, CookiesSentBack) {
+  Server server({{"HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; path=/\r\n"
+                  "set-cookie2: v2=x; Version=1; path=/\r\nContent-Length: 0\r\n\r\n"},
+                 {Ok("b")}});
+  TIdHTTP http;
+  EXPECT_EQ(http.GetBody(server.url("/")), "");
+  ASSERT_NE(http.CookieManager(), nullptr);
+  EXPECT_EQ(http.GetBody(server.url("/page")), "b");
+  const std::string second = server.requests().at(1);
+  EXPECT_NE(
+      second.find("User-Agent: Mozilla/3.0 (compatible; Quillon)\r\nCookie: v2=x; sid=42\r\n"),
+      std::string::npos)
+      << second;
+
+  TIdHTTP noCookies;
+  noCookies.AllowCookies = false;
+  Server other({{"HTTP/1.1 200 OK\r\nSet-Cookie: sid=1; path=/\r\nContent-Length: 0\r\n\r\n"}});
+  noCookies.GetBody(other.url("/"));
+  EXPECT_EQ(noCookies.CookieManager(), nullptr);
+}
+
+TEST(HttpExchangeTest, MethodsAndCredentials) {
+  Server server({{Ok("")}});
+  TIdHTTP http;
+  TIdMemoryStream body;
+  body.Write("k=v", 3);
+  http.PerformRequest(hmPost, "http://u:p@127.0.0.1:" + std::to_string(server.port()) + "/form",
+                      nullptr, &body);
+  EXPECT_EQ(http.Request().Username, "u");
+  http.PerformRequest(hmDelete, server.url("/item"), nullptr, nullptr);
+  http.Request().BasicAuthentication = true;
+  http.PerformRequest(hmHead, server.url("/h"), nullptr, nullptr);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "POST /form HTTP/1.1");
+  EXPECT_NE(requests[0].find("Content-Length: 3\r\n"), std::string::npos);
+  EXPECT_EQ(requests[0].substr(requests[0].size() - 3), "k=v");
+  EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
+  EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "DELETE /item HTTP/1.1");
+  EXPECT_NE(requests[2].find("Authorization: Basic dTpw\r\n"), std::string::npos) << requests[2];
+}
+
+TEST(HttpExchangeTest, RefusedBeforeConnecting) {
+  const struct {
+    TIdHTTPProtocolVersion version;
+    TIdHTTPMethod method;
+    const char* url;
+    const char* message;
+  } cases[] = {
+      {pv1_1, hmGet, "https://127.0.0.1:1/", "Valeur IOHandler incorrecte"},
+      {pv1_1, hmGet, "ftp://127.0.0.1/", ""},
+      {pv1_0, hmDelete, "http://127.0.0.1:1/", "This request method is supported in HTTP 1.1"},
+      {pv1_0, hmPut, "http://127.0.0.1:1/", "This request method is supported in HTTP 1.1"},
+  };
+  for (const auto& c : cases) {
+    TIdHTTP http;
+    http.ProtocolVersion = c.version;
+    try {
+      http.PerformRequest(c.method, c.url, nullptr, nullptr);
+      ADD_FAILURE() << c.url;
+    } catch (const EIdException& e) {
+      EXPECT_STREQ(e.what(), c.message) << c.url;
+    }
+  }
+  TIdHTTP http;
+  EXPECT_THROW(http.GetBody("ftp://127.0.0.1/"), EIdUnknownProtocol);
+}
+
+TEST(HttpExchangeTest, BasicChallengeRetriedInProcess) {
+  Server server({{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                  "Content-Length: 4\r\n\r\nnope"},
+                 {Ok("secret")}});
+  TIdHTTP http;
+  http.HTTPOptions |= hoInProcessAuth;
+  EXPECT_EQ(http.GetBody("http://user:pw@127.0.0.1:" + std::to_string(server.port()) + "/"),
+            "secret");
+  EXPECT_NE(server.requests().at(1).find("Authorization: Basic dXNlcjpwdw==\r\n"),
+            std::string::npos);
+
+  Server refuse(
+      {{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+        "Content-Length: 4\r\n\r\nnope"}});
+  TIdHTTP plain;  // no in-process retries: the challenge is an error
+  try {
+    plain.GetBody("http://user:pw@127.0.0.1:" + std::to_string(refuse.port()) + "/");
+    FAIL();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 401);
+    EXPECT_EQ(e.ReplyBody, "nope");
+  }
+}
+
+}  // namespace
+}  // namespace quillon
