@@ -1,0 +1,89 @@
+// quillon-cli: the window's five operations for terminals and scripts. The
+// name gets the edit box's lower-casing, the same operation runs, and the
+// lines it writes into the text area are printed as they are written.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/cli_view.h"
+#include "app/domain_helpers.h"
+#include "app/lookup_operations.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillon-cli COMMAND [NAME]\n"
+    "Network information from the command line.\n"
+    "\n"
+    "Commands:\n"
+    "  whois NAME   ask the whois server of NAME's top-level domain\n"
+    "  mx NAME      list the mail exchangers of NAME's domain\n"
+    "  ping HOST    send four ICMP echo requests to HOST\n"
+    "  trace HOST   trace the route to HOST\n"
+    "  info         show the on-line state, public and local address\n"
+    "  --help       show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 the operation failed, 2 usage error.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quillon;
+  if (argc < 2) return UsageError("missing command");
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h") {
+    if (argc != 2) return UsageError("--help takes no argument");
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    if (argc != 2) return UsageError("--version takes no argument");
+    std::puts("quillon-cli 1.1");
+    return 0;
+  }
+
+  int code = -1;
+  if (command == "whois")
+    code = opWhois;
+  else if (command == "mx")
+    code = opDnsMx;
+  else if (command == "ping")
+    code = opPing;
+  else if (command == "trace")
+    code = opTraceRoute;
+  else if (command == "info")
+    code = opLocalInfo;
+  else
+    return UsageError("unknown command '" + command + "'");
+
+  std::string host;
+  if (code == opLocalInfo) {
+    if (argc != 2) return UsageError("info takes no argument");
+  } else {
+    if (argc != 3) return UsageError(command + " takes exactly one NAME");
+    host = LowerAsciiLetters(argv[2]);
+  }
+
+  try {
+    TCliView view(stdout);
+    TLookupOperations operations(view);
+    operations.RunOperation(code, host);
+    if (code == opLocalInfo) {
+      std::printf("%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),
+                  view.Caption(TInfoLabel::IP1).c_str(), view.Caption(TInfoLabel::Local).c_str(),
+                  view.Caption(TInfoLabel::IP2).c_str());
+    }
+    std::fflush(stdout);
+    return operations.LastOperationFailed() ? 1 : 0;
+  } catch (...) {
+    // The components could not even be set up (no socket library).
+    std::fputs("quillon-cli: cannot start the network components\n", stderr);
+    return 1;
+  }
+}

@@ -1,0 +1,47 @@
+// Small name routines of the tool: the top-level label of a name, the
+// registered domain of a host name, the whois server for a top-level label,
+// the first configured DNS server and the reverse name of an IPv4 address.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillon {
+
+// The whois servers, chosen by top-level label (WhoisServerFor).
+inline constexpr const char* kWhoisServerFr = "whois.nic.fr";
+inline constexpr const char* kWhoisServerBiz = "whois.nic.biz";
+inline constexpr const char* kWhoisServerInfo = "whois.nic.info";
+inline constexpr const char* kWhoisServerName = "whois.nic.name";
+inline constexpr const char* kWhoisServerGeneric = "whois.internic.net";
+inline constexpr const char* kWhoisServerDefault = "whois.ripe.net";
+
+// The resolver configuration read by getdns.
+inline constexpr const char* kResolvConfPath = "/etc/resolv.conf";
+
+// Everything after the last dot (the whole name without one), trimmed of
+// blanks and control characters.
+std::string domaineext(std::string_view name);
+
+// The registered domain: the last two labels, three when they are com.fr; a
+// name without a dot gets a trailing dot.
+std::string nowww(std::string_view name);
+
+// The whois server for a top-level label (exact, case-sensitive match).
+std::string WhoisServerFor(std::string_view topLevelLabel);
+
+// The address of the first "nameserver" line holding an IPv4 address in the
+// resolver configuration at `path`; empty when there is none or the file
+// cannot be read.
+std::string getdns(const std::string& path = kResolvConfPath);
+
+// The host name of a dotted IPv4 address by reverse lookup; the input
+// unchanged when it is no address or has no name. Blocks until the system's
+// resolver answers; never throws.
+std::string ip2dns(const std::string& address);
+
+// Lower-cases the letters A to Z only (edit box's focus-out rule); every
+// other byte, those of multi-byte UTF-8 sequences included, stays.
+std::string LowerAsciiLetters(std::string_view text);
+
+}  // namespace quillon
