@@ -1,0 +1,144 @@
+// The resolver against a scripted UDP server on loopback: the round trip,
+// time-outs, fresh IDs, stale datagrams, and replies from other senders.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+
+#include "net/dns/dns_error.h"
+#include "net/dns/resolver.h"
+#include "tests/dns/dns_test_util.h"
+
+namespace quillon {
+namespace {
+
+using test::FakeDnsServer;
+using test::Wire;
+using Datagram = FakeDnsServer::Datagram;
+
+// The answer to `query` (one MX question): its ID and question, one MX
+// record with the given preference.
+std::string MxAnswer(const std::string& query, int preference) {
+  Wire w;
+  w.raw(query.substr(0, 2)).u16(0x8180).u16(1).u16(1).u16(0).u16(0).raw(query.substr(12));
+  w.pointer(12).record(15, 1, 60, Wire().u16(preference).labels("mx").pointer(12));
+  return w.bytes;
+}
+
+std::string RunError(TIdDNSResolver& resolver, const std::string& name) {
+  try {
+    resolver.RunQuery(name);
+  } catch (const EIdDnsResolverError& e) {
+    return e.message();
+  }
+  return "(no error)";
+}
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void Use(const FakeDnsServer& server) {
+    resolver_.Host = "127.0.0.1";
+    resolver_.Port = server.port();
+    resolver_.ReceiveTimeout = 1000;
+    resolver_.QueryRecords = {qtMX};
+  }
+  const TMXRecord& Mx(int i) { return dynamic_cast<const TMXRecord&>(resolver_.Results()[i]); }
+  TIdDNSResolver resolver_;
+};
+
+TEST_F(ExchangeTest, QueryAndReplyWithAFreshIdEachTime) {
+  FakeDnsServer server(
+      [](const std::string& q) { return std::vector<Datagram>{{MxAnswer(q, 10)}}; });
+  Use(server);
+  EXPECT_EQ(resolver_.Port, server.port());
+  std::set<uint16_t> ids;
+  for (int i = 0; i < 4; ++i) {
+    resolver_.RunQuery("example.com");
+    EXPECT_EQ(server.lastQuery(), resolver_.QueryText());
+    ids.insert(resolver_.Header().MessageId);
+    EXPECT_LT(resolver_.Header().MessageId, 0xFFFF);
+    ASSERT_EQ(resolver_.Results().Count(), 1);
+    EXPECT_EQ(Mx(0).Exchange, "mx.example.com");
+    EXPECT_EQ(Mx(0).MxPreference, 10);
+  }
+  EXPECT_GT(ids.size(), 1u);  // four equal draws out of 65535: practically never
+}
+
+TEST_F(ExchangeTest, SilenceAndTinyRepliesTimeOut) {
+  FakeDnsServer server([](const std::string& q) {
+    if (q.find("tiny") != std::string::npos) return std::vector<Datagram>{{q.substr(0, 4)}};
+    return std::vector<Datagram>{};
+  });
+  Use(server);
+  resolver_.ReceiveTimeout = 150;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunError(resolver_, "silent.example"), "Expiré (TimedOut)");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140));
+  EXPECT_EQ(RunError(resolver_, "tiny.example"), "Expiré (TimedOut)");
+}
+
+TEST_F(ExchangeTest, RepliesFromOtherSendersAreIgnored) {
+  FakeDnsServer server([](const std::string& q) {
+    Datagram otherPort{MxAnswer(q, 66)}, otherAddress{MxAnswer(q, 77)}, real{MxAnswer(q, 5)};
+    otherPort.fromOtherPort = true;
+    otherAddress.fromOtherAddress = true;
+    if (q.find("forged") != std::string::npos)
+      return std::vector<Datagram>{otherPort, otherAddress};
+    return std::vector<Datagram>{otherPort, otherAddress, real};
+  });
+  Use(server);
+  resolver_.RunQuery("example.com");
+  ASSERT_TRUE(server.WaitSent(3));
+  ASSERT_EQ(resolver_.Results().Count(), 1);
+  EXPECT_EQ(Mx(0).MxPreference, 5);
+
+  // Only forged answers: the wait runs out as if nothing came.
+  resolver_.ReceiveTimeout = 200;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunError(resolver_, "forged.example"), "Expiré (TimedOut)");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+  EXPECT_EQ(Mx(0).MxPreference, 5);  // untouched
+}
+
+TEST_F(ExchangeTest, TheServersWrongIdStillRaises) {
+  FakeDnsServer server([](const std::string& q) {
+    std::string reply = MxAnswer(q, 1);
+    reply[1] = static_cast<char>(reply[1] ^ 1);
+    return std::vector<Datagram>{{reply}};
+  });
+  Use(server);
+  const std::string error = RunError(resolver_, "example.com");
+  EXPECT_EQ(error, "ID d'en-tête incorrect " + std::to_string(resolver_.Header().MessageId));
+}
+
+TEST_F(ExchangeTest, AnswersLeftFromAnEarlierQueryAreDiscarded) {
+  // Each query is answered twice, the answers numbered by query.
+  FakeDnsServer server([&](const std::string& q) {
+    const int n = server.queries();
+    return std::vector<Datagram>{{MxAnswer(q, n)}, {MxAnswer(q, n)}};
+  });
+  Use(server);
+  resolver_.RunQuery("example.com");
+  EXPECT_EQ(Mx(0).MxPreference, 1);
+  ASSERT_TRUE(server.WaitSent(2));  // the duplicate waits on the socket
+  resolver_.RunQuery("example.com");
+  EXPECT_EQ(Mx(0).MxPreference, 2);
+}
+
+TEST_F(ExchangeTest, NothingIsSentForNoTypeOrABadName) {
+  FakeDnsServer server(
+      [](const std::string& q) { return std::vector<Datagram>{{MxAnswer(q, 1)}}; });
+  Use(server);
+  resolver_.QueryRecords = {};
+  EXPECT_EQ(RunError(resolver_, "example.com"), "Nombre de requêtes incorrect 0");
+  resolver_.QueryRecords = {qtMX};
+  const std::string longLabel(64, 'x');
+  EXPECT_EQ(RunError(resolver_, longLabel + ".example"),
+            "Nom de requête incorrect : " + longLabel + ".example");
+  resolver_.RunQuery("example.com");  // the next good query is the first one sent
+  EXPECT_EQ(server.queries(), 1);
+}
+
+}  // namespace
+}  // namespace quillon
