@@ -76,16 +76,16 @@ void TThread::Start() {
   if (!launched_ && !createSuspended_) Launch();
 }
 
+// Notifications are sent while the lock is held: a thread that frees itself
+// needs the lock to finish, so the object cannot vanish under the notifier.
 void TThread::Resume() {
-  {
-    std::lock_guard guard(lock_);
-    suspendRequested_ = false;
-    if (!launched_) {
-      Launch();
-      return;
-    }
-    resumePending_ = true;
+  std::lock_guard guard(lock_);
+  suspendRequested_ = false;
+  if (!launched_) {
+    Launch();
+    return;
   }
+  resumePending_ = true;
   changed_.notify_all();
 }
 
@@ -134,10 +134,8 @@ bool TThread::SleepFor(uint32_t ms) {
 }
 
 void TThread::Terminate() {
-  {
-    std::lock_guard guard(lock_);
-    terminated_ = true;
-  }
+  std::lock_guard guard(lock_);
+  terminated_ = true;
   changed_.notify_all();
 }
 
@@ -254,8 +252,8 @@ void TThread::Run() {
     fatal_ = failure;
     finished_ = true;
     self = std::move(self_);
+    changed_.notify_all();
   }
-  changed_.notify_all();
   // A thread that owns itself is freed here; its destructor sees that it runs
   // on this thread and detaches instead of joining.
   self.reset();
