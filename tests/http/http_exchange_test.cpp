@@ -334,9 +334,9 @@ TEST(HttpExchangeTest, CookiesSentBack) {
       std::string::npos)
       << second;
 
+  Server other({{"HTTP/1.1 200 OK\r\nSet-Cookie: sid=1; path=/\r\nContent-Length: 0\r\n\r\n"}});
   TIdHTTP noCookies;
   noCookies.AllowCookies = false;
-  Server other({{"HTTP/1.1 200 OK\r\nSet-Cookie: sid=1; path=/\r\nContent-Length: 0\r\n\r\n"}});
   noCookies.GetBody(other.url("/"));
   EXPECT_EQ(noCookies.CookieManager(), nullptr);
 }
