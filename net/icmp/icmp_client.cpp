@@ -9,12 +9,12 @@
 
 namespace quillon {
 
-TIdIcmpClient::TIdIcmpClient() {
+TIdIcmpClient::TIdIcmpClient() : identifier_(ProcessIdentifier()) {
   Protocol = Id_IPPROTO_ICMP;
   ReceiveTimeout = kDefaultReceiveTimeout;
 }
 
-uint16_t TIdIcmpClient::Identifier() {
+uint16_t TIdIcmpClient::ProcessIdentifier() {
   return static_cast<uint16_t>(CurrentProcessNumber() & 0xFFFFu);
 }
 

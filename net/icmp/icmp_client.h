@@ -33,8 +33,10 @@ class TIdIcmpClient : public TIdRawClient {
 
   const TReplyStatus& EchoStatus() const { return echoStatus_; }
   uint16_t SequenceCounter() const { return sequence_; }
-  // The identifier written into requests: the low 16 bits of the process id.
-  static uint16_t Identifier();
+  // The identifier written into requests: the low 16 bits of the process id,
+  // taken when the client is created.
+  uint16_t Identifier() const { return identifier_; }
+  static uint16_t ProcessIdentifier();
   // The request last built (52 bytes once SendEcho ran).
   std::span<const uint8_t> Request() const {
     return {requestArea_.data(), static_cast<size_t>(requestSize_)};
@@ -52,6 +54,7 @@ class TIdIcmpClient : public TIdRawClient {
  private:
   std::array<uint8_t, kAreaSize> receiveArea_{};
   std::array<uint8_t, kAreaSize> requestArea_{};
+  uint16_t identifier_;
   uint16_t sequence_ = kFirstSequence;
   int32_t requestSize_ = 0;
   TReplyStatus echoStatus_;

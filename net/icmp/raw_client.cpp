@@ -55,13 +55,18 @@ void TIdRawBase::OpenSocket() {
 }
 
 TIdSocketHandle& TIdRawBase::RawSocket() {
-  if (!socket_->IsOpen()) OpenSocket();
+  if (!socket_->IsOpen()) {
+    appliedTtl_.reset();
+    OpenSocket();
+  }
   // Linux refuses a time-to-live of 0 (EINVAL). A trace route starts its
   // counter there and raises it before the first probe, so 0 leaves the
-  // socket's own value; every other value goes to the kernel as it is.
-  if (packetTtl_ != 0) {
+  // socket's own value; every other value goes to the kernel as it is. A
+  // value the open socket already carries is not set again.
+  if (packetTtl_ != 0 && appliedTtl_ != packetTtl_) {
     const int32_t ttl = packetTtl_;
     socket_->SetSocketOption(IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    appliedTtl_ = packetTtl_;
   }
   return *socket_;
 }

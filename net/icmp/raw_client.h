@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ class TIdRawBase : public TIdComponent {
   TIdRawBase();
   ~TIdRawBase() override;
 
-  // The socket, opened on first use; the time-to-live is applied on every call.
+  // The socket, opened on first use, with PacketTtl applied to it.
   TIdSocketHandle& RawSocket();
   // Closes the socket; the next RawSocket call opens a new one.
   void CloseSocket();
@@ -65,6 +66,7 @@ class TIdRawBase : public TIdComponent {
   std::unique_ptr<TIdSocketHandle> socket_;
   std::vector<uint8_t> buffer_;
   int packetTtl_ = 128;
+  std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
 };
 

@@ -257,7 +257,7 @@ TEST_F(RoutedEcho, RawSocketIgnoresRepliesForAnotherIdentifier) {
     // The socket was created inside the client namespace; the forger thread
     // sends through it.
     std::thread forger([&] {
-      const uint16_t foreign = static_cast<uint16_t>(TIdIcmpClient::Identifier() ^ 0x5A5A);
+      const uint16_t foreign = static_cast<uint16_t>(TIdIcmpClient::ProcessIdentifier() ^ 0x5A5A);
       std::vector<uint8_t> reply = test::EchoMessage({0, foreign, 3489}, 44);
       StoreChecksum(reply, 2);
       sockaddr_in to{};

@@ -62,7 +62,7 @@ class ScriptedClient : public TIdIcmpClient {
   size_t next_ = 0;
 };
 
-std::vector<uint8_t> Reply(uint16_t sequence, uint16_t id = TIdIcmpClient::Identifier()) {
+std::vector<uint8_t> Reply(uint16_t sequence, uint16_t id = TIdIcmpClient::ProcessIdentifier()) {
   return WithIpHeader(EchoMessage({0, id, sequence}), "198.18.3.2", 60);
 }
 
@@ -125,14 +125,14 @@ TEST(IcmpClientWait, SequenceNumbersAdvanceAndWrap) {
   EXPECT_EQ(c.SequenceCounter(), 1);
   EXPECT_EQ(c.sent[0].size(), 52u);
   EXPECT_EQ(c.sent[1][20], 'x');
-  const uint16_t id = TIdIcmpClient::Identifier();
+  const uint16_t id = TIdIcmpClient::ProcessIdentifier();
   EXPECT_EQ(c.sent[0][4] | c.sent[0][5] << 8, id);
 }
 
 TEST(IcmpClientWait, RouterReportsMatchOurRequest) {
   ScriptedClient c;
   c.ReceiveTimeout = 500;
-  const uint16_t id = TIdIcmpClient::Identifier();
+  const uint16_t id = TIdIcmpClient::ProcessIdentifier();
   c.script = {{10, WithIpHeader(ErrorMessage(11, 0, {8, id, 3489}), "198.18.1.2", 64)}};
   c.SendEcho();
   EXPECT_EQ(c.EchoStatus().Outcome, roTtlExpired);
