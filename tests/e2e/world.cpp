@@ -171,11 +171,16 @@ RunResult World::Exec(const std::vector<std::string>& argv, std::chrono::seconds
   return r;
 }
 
-std::vector<WhoisHit> World::WhoisHits() const {
+std::vector<WhoisHit> World::WhoisHits(size_t expected) const {
   std::vector<WhoisHit> hits;
-  std::ifstream in(fact("WHOIS_LOG"));
-  std::string local, hex;
-  while (in >> local >> hex) hits.push_back({local, Unhex(hex)});
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    hits.clear();
+    std::ifstream in(fact("WHOIS_LOG"));
+    std::string local, hex;
+    while (in >> local >> hex) hits.push_back({local, Unhex(hex)});
+    if (hits.size() >= expected) break;
+    ::usleep(50 * 1000);
+  }
   return hits;
 }
 

@@ -47,8 +47,10 @@ class World {
   // Runs argv inside the client namespace, with at most `limit`.
   RunResult Exec(const std::vector<std::string>& argv, std::chrono::seconds limit,
                  const std::map<std::string, std::string>& env = {}) const;
-  // Connections logged by the whois servers since the world came up.
-  std::vector<WhoisHit> WhoisHits() const;
+  // Connections logged by the whois servers since the world came up. A
+  // server logs a connection once the client has closed it, which can be a
+  // moment after the client has ended: waits up to 3 s for `expected`.
+  std::vector<WhoisHit> WhoisHits(size_t expected = 0) const;
   // Ends the world's web server (for the off-line case).
   bool StopWebServer() const;
 

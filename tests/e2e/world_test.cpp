@@ -58,7 +58,7 @@ TEST(E2eWorld, ServesWhatTheTestsExpect) {
     std::string raw;
     for (const auto& l : r.lines) raw += l + "\n";
     EXPECT_EQ(raw, WhoisAnswer("whois.nic.name", "abc.name"));
-    const auto hits = world.WhoisHits();
+    const auto hits = world.WhoisHits(1);
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].localAddress, "198.18.4.14");
     EXPECT_EQ(hits[0].bytes, "abc.name\r\n");

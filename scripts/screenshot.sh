@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Takes docs/quillon.png: starts the real window under Xvfb and saves its
+# picture once the first activation's local-information run has filled the
+# Local Info box. As root the window runs inside the end-to-end test world
+# (scripts/e2e-world.sh), so "Online" and both addresses show; otherwise it
+# runs in an empty network namespace of its own (unshare -rn) and shows
+# "Offline". Nothing is ever sent outside this machine.
+#
+#   scripts/screenshot.sh [BUILD_DIR] [OUT.png]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=${2:-$root/docs/quillon.png}
+
+app="$build/app/quillon"
+grab="$build/tests/e2e/e2e_x11_grab"
+whois_server="$build/tests/e2e/e2e_whois_server"
+for f in "$app" "$grab"; do
+  [ -x "$f" ] || { echo "screenshot: $f is not built" >&2; exit 1; }
+done
+command -v Xvfb >/dev/null || { echo "screenshot: Xvfb is missing (Debian package xvfb)" >&2; exit 1; }
+
+world="" xvfb_pid="" app_pid=""
+tmp=$(mktemp -d)
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  [ -n "$world" ] && bash "$here/e2e-world.sh" down "$world"
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# The window is placed at 225, 149 with a 615 x 526 client area; without a
+# window manager there is no frame, so that rectangle is the window.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+[ -s "$tmp/display" ] || { echo "screenshot: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
+display=":$(cat "$tmp/display")"
+
+run_in_world=()
+if [ "$(id -u)" = 0 ] && [ -x "$whois_server" ]; then
+  world="qshot$$"
+  public_host=$(grep -rhoE 'http://[^/"]+/misc/ip\.php' "$root/app" | head -1 | sed -E 's|http://([^/]+)/.*|\1|')
+  bash "$here/e2e-world.sh" up "$world" --whois-server "$whois_server" \
+    --public-host "${public_host:-ip.quillon.test}" --owner $$ >/dev/null
+  run_in_world=(ip netns exec "$world")
+else
+  run_in_world=(unshare -rn)
+fi
+
+DISPLAY=$display QT_QPA_PLATFORM=xcb "${run_in_world[@]}" "$app" >"$tmp/app.log" 2>&1 &
+app_pid=$!
+# The local-information run takes a few milliseconds in the world (and at
+# most its 10 s limit elsewhere); the picture is taken once it has settled.
+sleep 3
+mkdir -p "$(dirname "$out")"
+DISPLAY=$display "$grab" "$out" 225 149 615 526
+echo "screenshot: saved $out"

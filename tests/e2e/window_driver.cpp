@@ -1,0 +1,130 @@
+// Drives the real window (TForm1 with the real operations) as a user would,
+// for the end-to-end tests: shows it, waits for the first activation's
+// local-information run, then for each step types the host into the edit
+// box, clicks the step's button and waits until the worker is idle again.
+// Prints what the window shows after each step:
+//
+//   @step STEP
+//   @caption LABEL=TEXT  and  @colour LABEL=R,G,B   (the Local Info labels)
+//   @edhost TEXT                                    (after focus left it)
+//   | LINE                                          (each line of the text area)
+//   @end
+//
+//   e2e_window_driver [--limit SECONDS] STEP...   STEP: whois:HOST mx:HOST ping:HOST trace:HOST
+// Run it inside the end-to-end world, on the offscreen platform.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/form1.h"
+#include "app/lookup_operations.h"
+
+namespace {
+
+void Print(const std::string& s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// Lets the window's thread run until the worker has finished `runs` runs
+// and is idle, then a little longer so that every change it queued shows.
+bool WaitForRuns(quillon::TForm1& form, unsigned runs, int limitMs) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < limitMs) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (form.LookupWorker().RunsCompleted() >= runs && !form.LookupWorker().WorkerBusy()) {
+      QTest::qWait(100);
+      return true;
+    }
+    QTest::qWait(5);
+  }
+  return false;
+}
+
+void Report(quillon::TForm1& form, const std::string& step) {
+  Print("@step " + step);
+  const std::pair<const char*, QLabel*> labels[] = {
+      {"Online", form.Online}, {"IP1", form.IP1}, {"Local", form.Local}, {"IP2", form.IP2}};
+  for (const auto& [name, label] : labels) {
+    Print(std::string("@caption ") + name + "=" + label->text().toStdString());
+    const QColor c = label->palette().color(QPalette::WindowText);
+    Print(std::string("@colour ") + name + "=" + std::to_string(c.red()) + "," +
+          std::to_string(c.green()) + "," + std::to_string(c.blue()));
+  }
+  Print("@edhost " + form.edHost->text().toStdString());
+  Print(std::string("@waitlabel ") + (form.Label2->isVisible() ? "shown" : "hidden"));
+  const QString text = form.Memo1->toPlainText();
+  if (!text.isEmpty())
+    for (const QString& line : text.split(QChar('\n'))) Print("| " + line.toStdString());
+  Print("@end");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(quillon::kApplicationTitle));
+  int limitMs = 60000;
+  std::vector<std::string> steps;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--limit" && i + 1 < argc)
+      limitMs = std::atoi(argv[++i]) * 1000;
+    else
+      steps.push_back(a);
+  }
+
+  quillon::TForm1 form([](quillon::TLookupView& view) {
+    return std::make_unique<quillon::TLookupOperations>(view);
+  });
+  form.show();
+  form.activateWindow();
+  if (!QTest::qWaitForWindowActive(&form, 5000)) {
+    Print("@error the window did not become active");
+    return 1;
+  }
+  // The first activation runs the local-information operation.
+  if (!WaitForRuns(form, 1, limitMs)) {
+    Print("@error the first activation's run did not end");
+    return 1;
+  }
+  Report(form, "info");
+
+  for (const std::string& step : steps) {
+    const auto colon = step.find(':');
+    const std::string op = step.substr(0, colon);
+    const std::string host = colon == std::string::npos ? "" : step.substr(colon + 1);
+    QPushButton* button = op == "whois"   ? form.bwhois
+                          : op == "mx"    ? form.bdns
+                          : op == "ping"  ? form.btping
+                          : op == "trace" ? form.bttracert
+                                          : nullptr;
+    if (!button) {
+      Print("@error unknown step " + step);
+      return 2;
+    }
+    // Type the host as a user would; clicking the button takes the focus
+    // from the edit box first, which lower-cases it.
+    form.edHost->setFocus();
+    form.edHost->clear();
+    QTest::keyClicks(form.edHost, QString::fromStdString(host));
+    const unsigned before = form.LookupWorker().RunsCompleted();
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (!WaitForRuns(form, before + 1, limitMs)) {
+      Print("@error step " + step + " did not end");
+      return 1;
+    }
+    Report(form, step);
+  }
+  form.close();
+  return 0;
+}
