@@ -61,7 +61,10 @@ void EncodeQueryName(std::string& out, std::string_view name, bool reversed) {
 std::string DecodeName(std::span<const uint8_t> message, size_t& position) {
   const size_t length = message.size();
   ByteReader reader(message);
-  std::string result;
+  // The text is gathered here: at most 254 bytes once the 255-byte limit of
+  // the wire form holds.
+  char text[kMaxEncodedNameLength];
+  size_t used = 0;
   size_t p = position;
   // Where the reading goes on after the name, once a pointer was followed.
   size_t resume = 0;
@@ -94,8 +97,9 @@ std::string DecodeName(std::span<const uint8_t> message, size_t& position) {
       encoded += b + 1u;
       if (encoded > kMaxEncodedNameLength) RaiseMalformedReply();
       const std::span<const uint8_t> label = reader.readBytes(b);
-      result.append(reinterpret_cast<const char*>(label.data()), label.size());
-      result.push_back('.');
+      std::copy(label.begin(), label.end(), text + used);
+      used += label.size();
+      text[used++] = '.';
       p += b + 1u;
       // A name that runs into the last byte of the message ends there.
       if (p + 1 >= length) break;
@@ -105,9 +109,9 @@ std::string DecodeName(std::span<const uint8_t> message, size_t& position) {
   } catch (const ByteReaderShort&) {
     RaiseMalformedReply();
   }
-  if (!result.empty()) result.pop_back();
+  if (used > 0) --used;  // the final dot
   position = jumped ? resume : p + 1;
-  return result;
+  return std::string(text, used);
 }
 
 std::string ReadCharacterString(std::span<const uint8_t> message, size_t& position) {

@@ -180,6 +180,7 @@ class TQueryResult {
     items_.push_back(std::move(record));
     return ref;
   }
+  void Reserve(size_t count) { items_.reserve(count); }
   // A record of the class that a TYPE code selects, appended.
   TResultRecord& AddForType(uint16_t type);
 

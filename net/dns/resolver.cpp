@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <random>
@@ -161,6 +162,8 @@ void TIdDNSResolver::ParseReply(std::span<const uint8_t> reply) {
   if (records > 0 && reply.size() > kHeaderLength) {
     try {
       size_t p = kHeaderLength;
+      // A record takes at least 11 bytes, whatever the counts announce.
+      fresh.Reserve(std::min<size_t>(records, reply.size() / 11));
       // Every question is stepped over; the first one is kept.
       for (int q = 0; q < header_.QuestionCount; ++q) {
         std::string qname = DecodeName(reply, p);
