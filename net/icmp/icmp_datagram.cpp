@@ -86,6 +86,22 @@ Got ReceiveReply(int fd, std::span<uint8_t> out, long& count) {
   });
 }
 
+// The error queue first: while it holds an ICMP error, a plain receive
+// would fail with that error (sk_err) instead of returning data.
+Got ReceiveQueued(int fd, std::span<uint8_t> out, long& count) {
+  Got got = ReceiveError(fd, out, count);
+  if (got != Got::Nothing) return got;
+  got = ReceiveReply(fd, out, count);
+  if (got != Got::Failure) return got;
+  // An error that arrived between the two receives shows up as the failure
+  // of the plain one; the error queue then holds it.
+  const int failure = platform::LastError();
+  got = ReceiveError(fd, out, count);
+  if (got != Got::Nothing) return got;
+  platform::SetLastError(failure);
+  return Got::Failure;
+}
+
 }  // namespace
 
 void PrepareIcmpDatagramSocket(TIdSocketHandle& socket) {
@@ -97,33 +113,24 @@ void PrepareIcmpDatagramSocket(TIdSocketHandle& socket) {
 long ReceiveIcmpDatagram(TIdSocketHandle& socket, std::span<uint8_t> out, int timeoutMs) {
   const int fd = socket.SocketId();
   const uint32_t start = CurrentTicks();
-  int remaining = timeoutMs;
+  bool waited = false;
   for (;;) {
-    if (!socket.WaitReadable(remaining)) return 0;
+    // What is already queued is taken without waiting (on loopback the
+    // reply is there as soon as the send returns).
     long count = 0;
-    // The error queue first: while it holds an ICMP error, a plain receive
-    // would fail with that error (sk_err) instead of returning data.
-    Got got = ReceiveError(fd, out, count);
-    if (got == Got::Nothing) {
-      got = ReceiveReply(fd, out, count);
-      if (got == Got::Failure) {
-        // An error that arrived between the two receives shows up as the
-        // failure of the plain one; the error queue then holds it.
-        const int failure = platform::LastError();
-        got = ReceiveError(fd, out, count);
-        if (got == Got::Nothing) {
-          platform::SetLastError(failure);
-          got = Got::Failure;
-        }
-      }
-    }
+    const Got got = ReceiveQueued(fd, out, count);
     if (got == Got::Message) return count;
     if (got == Got::Failure) return -1;
-    // Readable but nothing for us (a skipped local error): wait for the rest.
-    if (timeoutMs == WaitForever) continue;
-    const uint32_t spent = ElapsedTicks(start, CurrentTicks());
-    if (timeoutMs <= 0 || spent >= static_cast<uint32_t>(timeoutMs)) return 0;
-    remaining = timeoutMs - static_cast<int>(spent);
+    // Nothing for us (or only a skipped local error): wait for the rest.
+    int remaining = timeoutMs;
+    if (timeoutMs >= 0) {
+      const uint32_t spent = ElapsedTicks(start, CurrentTicks());
+      if (waited && spent >= static_cast<uint32_t>(timeoutMs)) return 0;
+      remaining =
+          spent >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
+    }
+    if (!socket.WaitReadable(remaining)) return 0;
+    waited = true;
   }
 }
 

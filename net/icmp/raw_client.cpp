@@ -1,6 +1,7 @@
 #include "net/icmp/raw_client.h"
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "net/icmp/icmp_datagram.h"
 #include "net/icmp/icmp_headers.h"
@@ -11,6 +12,7 @@ namespace quillon {
 namespace {
 
 constexpr int kAccessDenied = 10013;  // EPERM / EACCES
+constexpr int kWouldBlock = 10035;    // EAGAIN: nothing queued
 
 }  // namespace
 
@@ -96,6 +98,11 @@ int TIdRawBase::ReceivePacket(uint8_t* buffer, int capacity, int timeout) {
   if (openKind_ == TIdRawSocketKind::IcmpDatagram)
     return static_cast<int>(
         ReceiveIcmpDatagram(socket, {buffer, static_cast<size_t>(capacity)}, timeout));
+  // A datagram already queued is taken without waiting (on loopback the
+  // answer is there as soon as the send returns); otherwise wait for one.
+  const long queued = socket.ReceiveRaw(buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+  if (queued >= 0) return static_cast<int>(queued);
+  if (SharedStack().LastErrorCode() != kWouldBlock) return -1;
   if (!socket.WaitReadable(timeout)) return 0;
   return static_cast<int>(socket.ReceiveRaw(buffer, static_cast<size_t>(capacity), 0));
 }

@@ -129,20 +129,6 @@ TEST(IcmpClientWait, SequenceNumbersAdvanceAndWrap) {
   EXPECT_EQ(c.sent[0][4] | c.sent[0][5] << 8, id);
 }
 
-TEST(IcmpClientWait, RouterReportsMatchOurRequest) {
-  ScriptedClient c;
-  c.ReceiveTimeout = 500;
-  const uint16_t id = TIdIcmpClient::ProcessIdentifier();
-  c.script = {{10, WithIpHeader(ErrorMessage(11, 0, {8, id, 3489}), "198.18.1.2", 64)}};
-  c.SendEcho();
-  EXPECT_EQ(c.EchoStatus().Outcome, roTtlExpired);
-  EXPECT_EQ(c.EchoStatus().SourceAddress, "198.18.1.2");
-  EXPECT_EQ(c.EchoStatus().IcmpType, 11);
-  c.script = {{10, WithIpHeader(ErrorMessage(3, 1, {8, id, 3490}), "198.18.1.2", 64)}};
-  c.SendEcho();
-  EXPECT_EQ(c.EchoStatus().Outcome, roUnreachable);
-}
-
 TEST(IcmpClientWait, FailuresLeaveStatusAndCounterAndRaiseNoEvent) {
   ScriptedClient c;
   c.ReceiveTimeout = 500;
