@@ -11,11 +11,12 @@
 
 namespace quillon::test {
 
-FakeDnsServer::FakeDnsServer(Reply reply) : reply_(std::move(reply)) {
+FakeDnsServer::FakeDnsServer(Reply reply, int port) : reply_(std::move(reply)) {
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
   ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t len = sizeof a;
   ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);

@@ -16,7 +16,8 @@ namespace quillon::test {
 class FakeDnsServer {
  public:
   using Reply = std::function<std::string(const std::string& query)>;
-  explicit FakeDnsServer(Reply reply);
+  // `port` 0: any free port.
+  explicit FakeDnsServer(Reply reply, int port = 0);
   ~FakeDnsServer();
   FakeDnsServer(const FakeDnsServer&) = delete;
   FakeDnsServer& operator=(const FakeDnsServer&) = delete;
