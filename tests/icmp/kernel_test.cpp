@@ -88,7 +88,7 @@ TEST_F(KernelEcho, ReceivePacketPollsOnceWhenTheTimeIsZeroOrDefaultZero) {
       EXPECT_EQ(c.ReceivePacket(buffer, sizeof buffer, -1), 0);
       EXPECT_EQ(c.ReceivePacket(buffer, 0, 1000), 0);
       EXPECT_EQ(c.ReceivePacket(nullptr, 10, 1000), 0);
-      EXPECT_LT(ElapsedTicks(start, CurrentTicks()), 100u);
+      EXPECT_LT(ElapsedTicks(start, CurrentTicks()), 500u) << "no wait of 1000 ms";
       EXPECT_EQ(c.OpenSocketKind(), kind);
     }
   });
@@ -234,7 +234,7 @@ TEST_F(RoutedEcho, BlackholeTimesOutAndUnreachableRouteIsReported) {
       EXPECT_EQ(s.SourceAddress, "0.0.0.0");
       EXPECT_EQ(s.Sequence, 3489);
       EXPECT_GE(s.RoundTripMs, 295u);
-      EXPECT_LT(s.RoundTripMs, 600u);
+      EXPECT_LT(s.RoundTripMs, 1500u);
 
       c.ReceiveTimeout = 2000;
       c.Host = test::RoutedChain::kUnreachable;
