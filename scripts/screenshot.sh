@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Takes docs/quillon.png: starts the real window under Xvfb and saves its
-# picture once the first activation's local-information run has filled the
-# Local Info box. As root the window runs inside the end-to-end test world
-# (scripts/e2e-world.sh), so "Online" and both addresses show; otherwise it
-# runs in an empty network namespace of its own (unshare -rn) and shows
-# "Offline". Nothing is ever sent outside this machine.
+# Takes docs/quillon.png: starts the real window under Xvfb, activates it
+# (xdotool stands in for the window manager), which runs the local-
+# information operation, and saves its picture. As root the window runs
+# inside the end-to-end test world (scripts/e2e-world.sh), so "Online" and
+# both addresses show, and a trace route to the world's destination is
+# typed and clicked; otherwise it runs in an empty network namespace of its
+# own (unshare -rn) and shows "Offline". Nothing is sent outside this machine.
 #
 #   scripts/screenshot.sh [BUILD_DIR] [OUT.png]
 set -euo pipefail
@@ -24,9 +25,10 @@ command -v Xvfb >/dev/null || { echo "screenshot: Xvfb is missing (Debian packag
 world="" xvfb_pid="" app_pid=""
 tmp=$(mktemp -d)
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  [ -n "$world" ] && bash "$here/e2e-world.sh" down "$world"
+  set +e
+  if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  if [ -n "$world" ]; then bash "$here/e2e-world.sh" down "$world"; fi
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -53,9 +55,29 @@ fi
 
 DISPLAY=$display QT_QPA_PLATFORM=xcb "${run_in_world[@]}" "$app" >"$tmp/app.log" 2>&1 &
 app_pid=$!
-# The local-information run takes a few milliseconds in the world (and at
-# most its 10 s limit elsewhere); the picture is taken once it has settled.
-sleep 3
+
+# Bare Xvfb has no window manager to activate the new window, and the
+# first activation is what starts the local-information run; xdotool plays
+# the window manager's part (and the user's, below).
+if command -v xdotool >/dev/null; then
+  export DISPLAY=$display
+  wid=$(timeout 10 xdotool search --sync --onlyvisible --name '^Quillon 1\.1$' | head -1)
+  [ -n "$wid" ] || { echo "screenshot: the window did not appear" >&2; cat "$tmp/app.log" >&2; exit 1; }
+  timeout 5 xdotool windowfocus --sync "$wid"
+  sleep 1.5
+  if [ -n "$world" ]; then
+    # As a user would: a name in the edit box, then "Trace Route".
+    xdotool mousemove --window "$wid" 100 18 click --repeat 3 1
+    xdotool type --delay 5 "dest.quillon.test"
+    xdotool mousemove --window "$wid" 104 112 click 1
+    sleep 2
+  fi
+  xdotool mousemove 1000 740  # the pointer out of the picture
+  unset DISPLAY
+else
+  echo "screenshot: xdotool is missing (Debian package xdotool): the window stays idle" >&2
+  sleep 2
+fi
 mkdir -p "$(dirname "$out")"
 DISPLAY=$display "$grab" "$out" 225 149 615 526
 echo "screenshot: saved $out"

@@ -6,21 +6,27 @@
 //
 //   @step STEP
 //   @caption LABEL=TEXT  and  @colour LABEL=R,G,B   (the Local Info labels)
+//   @ink LABEL=R,G,B      the colour its text is actually drawn in
+//   @linkcolour R,G,B     the desktop's link colour
 //   @edhost TEXT                                    (after focus left it)
 //   | LINE                                          (each line of the text area)
 //   @end
 //
-//   e2e_window_driver [--limit SECONDS] STEP...   STEP: whois:HOST mx:HOST ping:HOST trace:HOST
+//   e2e_window_driver [--limit SECONDS] [--grab OUT.png] STEP...
+//   STEP: whois:HOST mx:HOST ping:HOST trace:HOST
 // Run it inside the end-to-end world, on the offscreen platform.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "app/form1.h"
@@ -50,16 +56,38 @@ bool WaitForRuns(quillon::TForm1& form, unsigned runs, int limitMs) {
   return false;
 }
 
+std::string Rgb(const QColor& c) {
+  return std::to_string(c.red()) + "," + std::to_string(c.green()) + "," + std::to_string(c.blue());
+}
+
+// The colour the text of a widget is drawn in, as it shows on screen: the
+// most frequent colour of its picture other than the background (the
+// colour of its top-left corner).
+std::string Ink(QWidget* widget) {
+  const QImage image = widget->grab().toImage();
+  if (image.isNull()) return "none";
+  const QRgb background = image.pixel(0, 0);
+  std::map<QRgb, int> count;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) != background) ++count[image.pixel(x, y)];
+  if (count.empty()) return "none";
+  const auto most = std::max_element(
+      count.begin(), count.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  return Rgb(QColor(most->first));
+}
+
 void Report(quillon::TForm1& form, const std::string& step) {
   Print("@step " + step);
   const std::pair<const char*, QLabel*> labels[] = {
       {"Online", form.Online}, {"IP1", form.IP1}, {"Local", form.Local}, {"IP2", form.IP2}};
   for (const auto& [name, label] : labels) {
     Print(std::string("@caption ") + name + "=" + label->text().toStdString());
-    const QColor c = label->palette().color(QPalette::WindowText);
-    Print(std::string("@colour ") + name + "=" + std::to_string(c.red()) + "," +
-          std::to_string(c.green()) + "," + std::to_string(c.blue()));
+    Print(std::string("@colour ") + name + "=" + Rgb(label->palette().color(QPalette::WindowText)));
+    if (!label->text().isEmpty()) Print(std::string("@ink ") + name + "=" + Ink(label));
   }
+  Print("@ink Label1=" + Ink(form.Label1));
+  Print("@linkcolour " + Rgb(QApplication::palette().color(QPalette::Link)));
   Print("@edhost " + form.edHost->text().toStdString());
   Print(std::string("@waitlabel ") + (form.Label2->isVisible() ? "shown" : "hidden"));
   const QString text = form.Memo1->toPlainText();
@@ -74,11 +102,14 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(quillon::kApplicationTitle));
   int limitMs = 60000;
+  std::string grabPath;
   std::vector<std::string> steps;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--limit" && i + 1 < argc)
       limitMs = std::atoi(argv[++i]) * 1000;
+    else if (a == "--grab" && i + 1 < argc)
+      grabPath = argv[++i];
     else
       steps.push_back(a);
   }
@@ -124,6 +155,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     Report(form, step);
+  }
+  // The window as drawn, for a look at what the steps left on screen.
+  if (!grabPath.empty() && !form.grab().save(QString::fromStdString(grabPath), "PNG")) {
+    Print("@error could not save " + grabPath);
+    return 1;
   }
   form.close();
   return 0;
