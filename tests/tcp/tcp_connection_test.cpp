@@ -329,12 +329,13 @@ TEST(Send, WriteBufferingFlushesByThresholdAndAtTheEnd) {
 
 TEST(Send, LostConnectionShowsAtFlushAndBufferIsFreed) {
   TcpServer server([](int fd) {
+    std::this_thread::sleep_for(50ms);  // after the client's connect has finished
     const linger hard{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   });
   TIdTCPClient client;
   Open(client, server);
-  std::this_thread::sleep_for(100ms);  // the reset has arrived
+  std::this_thread::sleep_for(200ms);  // the reset has arrived
   client.StartWriteBuffering(0);
   client.SendText("queued");  // buffered: nothing noticed yet
   try {
@@ -447,6 +448,40 @@ TEST(RFCReply, CodesFollowEachOther) {
   EXPECT_EQ(r.NumericCode(), 0);
   r.SetNumericCode(250);
   EXPECT_EQ(r.TextCode(), "250");
+}
+
+}  // namespace
+}  // namespace quillon
+
+namespace quillon {
+namespace {
+
+TEST(Send, FileContentsByStreamOrByThePlatformAndMissingFile) {
+  char path[] = "/tmp/qtcp-fileXXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string body(70000, 'f');
+  ASSERT_EQ(::write(fd, body.data(), body.size()), static_cast<ssize_t>(body.size()));
+  ::close(fd);
+  for (bool transmit : {false, true}) {
+    test::Capture got;
+    test::TcpServer server([&got](int c) { got.Set(test::RecvUntilClose(c, 3000)); });
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.port());
+    client.OpenConnection();
+    EXPECT_EQ(client.SendFileContents(path, transmit), 70000);
+    client.CloseConnection();
+    EXPECT_EQ(got.Get(), body) << transmit;
+  }
+  ::unlink(path);
+  TIdTCPClient client;
+  try {
+    client.SendFileContents("/nonexistent/qtcp-missing");
+    FAIL() << "no exception";
+  } catch (const EIdFileNotFound& e) {
+    EXPECT_STREQ(e.what(), "Fichier \"/nonexistent/qtcp-missing\" non trouvé");
+  }
 }
 
 }  // namespace
