@@ -72,12 +72,6 @@ TEST_F(QueryTest, PtrQuestionsAreAskedUnderInAddrArpa) {
   EXPECT_EQ(resolver_.QueryText(), same.bytes);
 }
 
-TEST_F(QueryTest, NoTypeChosenLeavesTheQueryEmpty) {
-  resolver_.QueryRecords = {};
-  resolver_.BuildQuery("example.com");
-  EXPECT_TRUE(resolver_.QueryText().empty());
-}
-
 TEST(EncodeQueryName, LimitsOfRfc1035) {
   const std::string l63(63, 'a'), l64(64, 'a');
   // Four labels of 63 bytes take 4 * 64 + 1 = 257 bytes; 61 in the last gives 255.
