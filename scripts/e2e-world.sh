@@ -5,13 +5,17 @@
 # destination for trace route, and a blackholed network for silent drops.
 # Used by the e2e tests, the screenshot and the benchmarks; needs root.
 #
-#   e2e-world.sh up NAME --whois-server BIN --public-host HOST [--owner PID]
+#   e2e-world.sh up NAME --whois-server BIN [--public-host HOST] [--owner PID]
 #       builds the world and prints its facts as KEY=VALUE lines; on any
 #       failure it removes what it made. With --owner, a watchdog removes the
 #       world once that process has ended (a killed test leaves nothing).
+#       The public-address host defaults to the one in the application's
+#       URL constant (see public-host).
 #   e2e-world.sh down NAME     removes the world (namespaces, their processes,
 #                              /etc/netns/NAME and the state folder).
 #   e2e-world.sh reap          removes worlds whose owner has ended.
+#   e2e-world.sh public-host   prints the host of the application's
+#                              public-address URL (http://HOST/misc/ip.php).
 #
 # Run programs in it with `ip netns exec NAME ...`: that mounts
 # /etc/netns/NAME/{hosts,resolv.conf} over the files in /etc.
@@ -34,6 +38,11 @@ WEB_ADDR=198.18.4.20
 DNS_ADDR=198.18.4.53
 
 die() { echo "e2e-world: $*" >&2; exit 1; }
+
+public_host_of_app() {
+  grep -rhoE 'http://[^/"]+/misc/ip\.php' "$HERE/../app" 2>/dev/null | head -1 |
+    sed -E 's|http://([^/]+)/.*|\1|'
+}
 
 namespaces_of() {  # every namespace of the world, client last
   local n=$1
@@ -274,7 +283,8 @@ up() {
   [[ "$n" =~ ^[A-Za-z0-9_.-]{1,40}$ ]] || die "bad world name '$n'"
   [ "$(id -u)" = 0 ] || die "needs root (network namespaces)"
   [ -x "$whois_bin" ] || die "whois server program missing: '$whois_bin'"
-  [ -n "$public_host" ] || die "--public-host is required"
+  [ -n "$public_host" ] || public_host=$(public_host_of_app)
+  [ -n "$public_host" ] || die "no --public-host given and none found in app/"
   [ -e "/run/netns/$n" ] && die "world $n exists already"
   reap
   if ! build "$n" "$whois_bin" "$public_host" "$owner"; then
@@ -304,6 +314,7 @@ case ${1:-} in
   up) shift; [ $# -ge 1 ] || die "usage: up NAME ..."; up "$@" ;;
   down) [ $# -eq 2 ] || die "usage: down NAME"; down "$2" ;;
   reap) reap ;;
+  public-host) public_host_of_app ;;
   watch) watch "$2" "$3" ;;
-  *) echo "usage: $0 up NAME --whois-server BIN --public-host HOST [--owner PID] | down NAME | reap" >&2; exit 2 ;;
+  *) echo "usage: $0 up NAME --whois-server BIN [--public-host HOST] [--owner PID] | down NAME | reap | public-host" >&2; exit 2 ;;
 esac

@@ -45,9 +45,7 @@ display=":$(cat "$tmp/display")"
 run_in_world=()
 if [ "$(id -u)" = 0 ] && [ -x "$whois_server" ]; then
   world="qshot$$"
-  public_host=$(grep -rhoE 'http://[^/"]+/misc/ip\.php' "$root/app" | head -1 | sed -E 's|http://([^/]+)/.*|\1|')
-  bash "$here/e2e-world.sh" up "$world" --whois-server "$whois_server" \
-    --public-host "${public_host:-ip.quillon.test}" --owner $$ >/dev/null
+  bash "$here/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ >/dev/null
   run_in_world=(ip netns exec "$world")
 else
   run_in_world=(unshare -rn)
