@@ -205,6 +205,25 @@ TEST(HttpExchangeTest, HeadBlockIsBounded) {
   }
 }
 
+// An https target through a proxy opens a tunnel first; without the secure
+// layer the request stops there.
+TEST(HttpExchangeTest, SecureProxyTunnelStopsWithoutSecureHandler) {
+  Server proxy({{"HTTP/1.1 200 Connection established\r\n\r\n"}});
+  TIdHTTP http;
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.port());
+  try {
+    http.GetBody("https://site.test/x");
+    FAIL();
+  } catch (const EIdIOHandlerPropInvalid& e) {
+    EXPECT_STREQ(e.what(), "Valeur IOHandler incorrecte");
+  }
+  const std::string request = proxy.requests().at(0);
+  EXPECT_EQ(request.substr(0, request.find("\r\n")), "CONNECT site.test:443 HTTP/1.1");
+  EXPECT_NE(request.find("\r\nProxy-Connection: keep-alive\r\n"), std::string::npos) << request;
+  EXPECT_NE(request.find("\r\nHost: site.test:443\r\n"), std::string::npos) << request;
+}
+
 TEST(HttpExchangeTest, ErrorStatusCarriesBody) {
   Server server({{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot there"}});
   TIdHTTP http;
