@@ -105,6 +105,6 @@ class TForm1 : public QWidget {
 };
 
 // How long closing may wait for the threads.
-inline constexpr std::chrono::milliseconds kCloseLimit{800};
+inline constexpr std::chrono::milliseconds kCloseLimit{700};
 
 }  // namespace quillon

@@ -10,7 +10,16 @@ namespace quillon {
 using Clock = std::chrono::steady_clock;
 
 TInterruptibleIOHandler::TInterruptibleIOHandler(const std::atomic<bool>& interrupted)
-    : interrupted_(interrupted) {}
+    : interrupted_(interrupted) {
+  OpenHandler();  // the socket handle exists from now on and is reused
+  handle_ = SocketHandle();
+}
+
+void TInterruptibleIOHandler::WakeWait() {
+  // shutdown on a connecting TCP socket aborts the connect; on a connected
+  // one it ends every wait for data.
+  if (handle_ && handle_->IsOpen()) ::shutdown(handle_->SocketId(), SHUT_RDWR);
+}
 
 void TInterruptibleIOHandler::Arm(std::chrono::milliseconds limit, size_t maxBytes) {
   deadline_ = Clock::now() + limit;

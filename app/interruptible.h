@@ -34,6 +34,10 @@ class TInterruptibleIOHandler : public TIdIOHandlerSocket {
   void Arm(std::chrono::milliseconds limit, size_t maxBytes);
   void Disarm();
 
+  // From another thread: shuts the socket down, which ends a connect or a
+  // wait in progress at once (the socket itself is closed by its owner).
+  void WakeWait();
+
   void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
                  int boundPortMin, int boundPortMax, int timeout) override;
   bool WaitReadable(int timeoutMs) override;
@@ -44,6 +48,9 @@ class TInterruptibleIOHandler : public TIdIOHandlerSocket {
   int MsLeft() const;
 
   const std::atomic<bool>& interrupted_;
+  // Made once by the constructor and kept: WakeWait may read it from any
+  // thread.
+  TIdSocketHandle* handle_ = nullptr;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   size_t maxBytes_ = 0;
   size_t received_ = 0;

@@ -53,6 +53,8 @@ TLookupOperations::~TLookupOperations() {
 void TLookupOperations::Interrupt() {
   interrupted_.store(true);
   IdDNSResolver1.WakeWait();
+  WhoisTransport.WakeWait();
+  PublicAddress.WakeWait();
 }
 
 void TLookupOperations::CheckInterrupted() const {

@@ -34,6 +34,10 @@ TPublicAddressFetcher::~TPublicAddressFetcher() {
   }
 }
 
+void TPublicAddressFetcher::WakeWait() {
+  transport_->WakeWait();
+}
+
 std::string TPublicAddressFetcher::Fetch(const std::string& url, std::chrono::milliseconds limit,
                                          size_t maxBody) {
   // With a read time-out of 0 a stalled service would hold the worker for

@@ -26,6 +26,9 @@ class TPublicAddressFetcher {
   // longer than `limit`.
   std::string Fetch(const std::string& url, std::chrono::milliseconds limit, size_t maxBody);
 
+  // From another thread: ends a connect or read in progress at once.
+  void WakeWait();
+
   TIdHTTP& Client() { return *http_; }
 
  private:
