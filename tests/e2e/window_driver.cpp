@@ -13,7 +13,9 @@
 //   @end
 //
 //   e2e_window_driver [--limit SECONDS] [--grab OUT.png] STEP...
-//   STEP: whois:HOST mx:HOST ping:HOST trace:HOST
+//   STEP: whois:HOST mx:HOST ping:HOST trace:HOST, or close:STEP (the last
+//   step: closes the window while the operation runs and prints
+//   "@closed busy=0|1 ms=N ended=0|1")
 // Run it inside the end-to-end world, on the offscreen platform.
 #include <QApplication>
 #include <QElapsedTimer>
@@ -130,7 +132,11 @@ int main(int argc, char** argv) {
   }
   Report(form, "info");
 
-  for (const std::string& step : steps) {
+  for (const std::string& whole : steps) {
+    // "close:OP:HOST": start the operation, then close the window while it
+    // runs, and tell how long closing took.
+    const bool closeDuring = whole.rfind("close:", 0) == 0;
+    const std::string step = closeDuring ? whole.substr(6) : whole;
     const auto colon = step.find(':');
     const std::string op = step.substr(0, colon);
     const std::string host = colon == std::string::npos ? "" : step.substr(colon + 1);
@@ -150,6 +156,20 @@ int main(int argc, char** argv) {
     QTest::keyClicks(form.edHost, QString::fromStdString(host));
     const unsigned before = form.LookupWorker().RunsCompleted();
     QTest::mouseClick(button, Qt::LeftButton);
+    if (closeDuring) {
+      QTest::qWait(1500);
+      const bool busy = form.LookupWorker().WorkerBusy();
+      QElapsedTimer closing;
+      closing.start();
+      form.close();
+      const qint64 ms = closing.elapsed();
+      Print("@closed busy=" + std::to_string(busy) + " ms=" + std::to_string(ms) +
+            " ended=" + std::to_string(form.ThreadsEnded()));
+      // As the program does: a worker that did not give way in time is
+      // left to the end of the process.
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
     if (!WaitForRuns(form, before + 1, limitMs)) {
       Print("@error step " + step + " did not end");
       return 1;

@@ -156,6 +156,26 @@ TEST_F(WindowWorld, FirstActivationAndTheFourButtons) {
   for (const auto& [name, shown] : steps) EXPECT_EQ(shown.waitLabel, "hidden") << name;
 }
 
+// Closing the window while an operation waits on the network ends the
+// worker within the second: a ping whose requests are dropped, a whois
+// server that never answers.
+TEST_F(WindowWorld, ClosingWhileAnOperationWaits) {
+  for (const std::string step : {"close:ping:198.18.9.9", "close:whois:stall.fr"}) {
+    SCOPED_TRACE(step);
+    const RunResult r =
+        world_->Exec({WindowDriverPath(), step}, seconds(30), {{"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_EQ(r.status, 0) << r.errors;
+    ASSERT_FALSE(r.lines.empty());
+    const std::string& closed = r.lines.back();
+    std::vector<long> n;
+    EXPECT_EQ(MatchLines({closed}, {"@closed busy=1 ms=<ms> ended=1"}, &n), "");
+    if (n.size() == 1) {
+      EXPECT_LT(n[0], 1000);
+    }
+    EXPECT_LT(r.elapsed.count(), 8000) << "the program ended long after the close";
+  }
+}
+
 // The colours as drawn, not only as set: "Online" shows in green and the
 // maker's credit in the desktop's link colour. (Disabled until the labels
 // draw with their WindowText colour: the window's background role is
