@@ -62,6 +62,18 @@ bool TMyWhois::Terminate(std::chrono::milliseconds limit) {
 }
 
 void TMyWhois::Execute() {
+  try {
+    Loop();
+  } catch (...) {
+    // Only the locks can fail here; the thread then ends like on a stop.
+    std::lock_guard<std::mutex> guard(lock_);
+    busy_.store(false);
+    finished_ = true;
+    idle_.notify_all();
+  }
+}
+
+void TMyWhois::Loop() {
   LowerThisThreadPriority();
   std::unique_lock<std::mutex> guard(lock_);
   for (;;) {

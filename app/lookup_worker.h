@@ -68,6 +68,7 @@ class TMyWhois {
 
  private:
   void Execute();
+  void Loop();
 
   TOperationRunner& runner_;
   TWaitThread& indicator_;

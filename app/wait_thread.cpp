@@ -31,7 +31,11 @@ void TWaitThread::StopBlinking() {
   // The flip is made under the same lock, so this hide is always the last
   // change of the label and the next Resume starts from a hidden label.
   shown_ = false;
-  label_.SetWaitVisible(false);
+  try {
+    label_.SetWaitVisible(false);
+  } catch (...) {
+    // Nothing more can be done for the label.
+  }
 }
 
 void TWaitThread::Terminate() {
@@ -64,7 +68,11 @@ void TWaitThread::Execute() {
         }))
       continue;
     shown_ = !shown_;
-    label_.SetWaitVisible(shown_);
+    try {
+      label_.SetWaitVisible(shown_);
+    } catch (...) {
+      // A label that cannot be changed just does not blink.
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 // the local information captions, and interruption.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -141,9 +142,10 @@ TEST_F(Operations, MxListsExchangersByPositionInTheWholeAnswer) {
 }
 
 TEST_F(Operations, MxWithoutMxRecordsAndMxFailure) {
-  int rcode = 0;
+  std::atomic<int> rcode{0};  // read by the server thread
   test::FakeDnsServer dns([&](const std::string& q) {
-    return test::DnsReply(q, rcode, {test::DnsRecord(1, std::string("\xC0\x00\x02\x01", 4))});
+    return test::DnsReply(q, rcode.load(),
+                          {test::DnsRecord(1, std::string("\xC0\x00\x02\x01", 4))});
   });
   UseDnsServer(dns.port());
   ops.RunOperation(opDnsMx, "example.com");
