@@ -194,12 +194,8 @@ http {
 EOF
 }
 
-# veth pair between two namespaces: link NS1 IF1 ADDR1 NS2 IF2 ADDR2
-link() {
-  ip -n "$1" link add "$2" type veth peer name "$5" netns "$4" || return 1
-  ip -n "$1" addr add "$3" dev "$2" && ip -n "$1" link set "$2" up &&
-    ip -n "$4" addr add "$6" dev "$5" && ip -n "$4" link set "$5" up
-}
+# Runs `ip` commands (one per line on stdin) in namespace $1, in one process.
+ipbatch() { ip -n "$1" -batch -; }
 
 build() {
   local n=$1 whois_bin=$2 public_host=$3 owner=$4
@@ -207,27 +203,39 @@ build() {
   mkdir -p "$state/zones" "$state/xfr" "$state/nginx-body" "/etc/netns/$n" || return 1
   [ -n "$owner" ] && echo "$owner" >"$state/owner"
 
+  # Few processes: every namespace is set up by one batch of `ip` commands.
+  for ns in $(namespaces_of "$n"); do echo "netns add $ns"; done | ip -batch - || return 1
+  # The veth pairs, each made in one namespace with its peer in the other.
+  ipbatch "$n" <<<"link add eth0 type veth peer name eth0 netns $n-r1" || return 1
+  printf '%s\n' "link add eth1 type veth peer name eth0 netns $n-r2" \
+    "link add eth2 type veth peer name eth0 netns $n-svc" | ipbatch "$n-r1" || return 1
+  ipbatch "$n-r2" <<<"link add eth1 type veth peer name eth0 netns $n-dst" || return 1
+  printf '%s\n' "link set lo up" "addr add 198.18.1.2/24 dev eth0" "link set eth0 up" \
+    "route add default via 198.18.1.1" | ipbatch "$n" || return 1
+  printf '%s\n' "link set lo up" "addr add 198.18.1.1/24 dev eth0" "addr add 198.18.2.1/24 dev eth1" \
+    "addr add 198.18.4.1/24 dev eth2" "link set eth0 up" "link set eth1 up" "link set eth2 up" \
+    "route add 198.18.3.0/24 via 198.18.2.2" "route add blackhole 198.18.9.0/24" |
+    ipbatch "$n-r1" || return 1
+  printf '%s\n' "link set lo up" "addr add 198.18.2.2/24 dev eth0" "addr add 198.18.3.1/24 dev eth1" \
+    "link set eth0 up" "link set eth1 up" "route add default via 198.18.2.1" |
+    ipbatch "$n-r2" || return 1
+  printf '%s\n' "link set lo up" "addr add 198.18.3.2/24 dev eth0" "link set eth0 up" \
+    "route add default via 198.18.3.1" | ipbatch "$n-dst" || return 1
+  {
+    echo "link set lo up"
+    echo "addr add 198.18.4.2/24 dev eth0"
+    for i in "${WHOIS_ADDRS[@]}" $WEB_ADDR $DNS_ADDR; do echo "addr add $i/32 dev eth0"; done
+    echo "link set eth0 up"
+    echo "route add default via 198.18.4.1"
+  } | ipbatch "$n-svc" || return 1
+  # Every probe gets its ICMP answer (no rate limit), sent from the address
+  # it reached; the routers forward.
   for ns in $(namespaces_of "$n"); do
-    ip netns add "$ns" || return 1
-    ip -n "$ns" link set lo up || return 1
-    ip netns exec "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_errors_use_inbound_ifaddr=1 || return 1
+    local forward=0
+    [[ "$ns" == "$n-r1" || "$ns" == "$n-r2" ]] && forward=1
+    ip netns exec "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 \
+      net.ipv4.icmp_errors_use_inbound_ifaddr=1 net.ipv4.ip_forward=$forward || return 1
   done
-  link "$n" eth0 198.18.1.2/24 "$n-r1" eth0 198.18.1.1/24 || return 1
-  link "$n-r1" eth1 198.18.2.1/24 "$n-r2" eth0 198.18.2.2/24 || return 1
-  link "$n-r2" eth1 198.18.3.1/24 "$n-dst" eth0 198.18.3.2/24 || return 1
-  link "$n-r1" eth2 198.18.4.1/24 "$n-svc" eth0 198.18.4.2/24 || return 1
-  for i in "${WHOIS_ADDRS[@]}" $WEB_ADDR $DNS_ADDR; do
-    ip -n "$n-svc" addr add "$i/32" dev eth0 || return 1
-  done
-  for ns in "$n-r1" "$n-r2"; do
-    ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1 || return 1
-  done
-  ip -n "$n" route add default via 198.18.1.1 || return 1
-  ip -n "$n-r1" route add 198.18.3.0/24 via 198.18.2.2 || return 1
-  ip -n "$n-r1" route add blackhole 198.18.9.0/24 || return 1
-  ip -n "$n-r2" route add default via 198.18.2.1 || return 1
-  ip -n "$n-dst" route add default via 198.18.3.1 || return 1
-  ip -n "$n-svc" route add default via 198.18.4.1 || return 1
 
   {
     echo "127.0.0.1 localhost"
@@ -249,6 +257,9 @@ build() {
   ip netns exec "$n-svc" "$whois_bin" --log "$state/whois.log" "${args[@]}" </dev/null \
     >"$state/whois.out" 2>&1 &
 
+  # A query sent before nsd has bound its socket would wait dig's whole
+  # second: first wait for the socket, then ask.
+  wait_for "$n-svc" "nsd's socket" sh -c "ss -Hlun 'sport = :53' | grep -q ." || return 1
   wait_for "$n" "nsd" dig +time=1 +tries=1 @$DNS_ADDR alias.test MX || return 1
   wait_for "$n" "nginx" curl -sf --max-time 1 "http://$WEB_ADDR/misc/ip.php" || return 1
   wait_for "$n" "whois server" bash -c "exec 3<>/dev/tcp/${WHOIS_ADDRS[0]}/43" || return 1
