@@ -154,10 +154,22 @@ int Bind(int fd, const sockaddr_in& addr) {
 
 int Connect(int fd, const sockaddr_in& addr) {
   if (FaultInjector::ShouldFail(Call::Connect)) return Failed(-1);
-  int r;
-  do {
-    r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-  } while (r == -1 && errno == EINTR);
+  int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  if (r == -1 && errno == EINTR) {
+    // An interrupted connect goes on in the kernel (calling connect again
+    // would report EALREADY): wait for it to finish and take its outcome.
+    pollfd p{fd, POLLOUT, 0};
+    int w;
+    do {
+      w = ::poll(&p, 1, -1);
+    } while (w == -1 && errno == EINTR);
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (w == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0) {
+      r = error == 0 ? 0 : -1;
+      errno = error;
+    }
+  }
   return Failed(r);
 }
 
