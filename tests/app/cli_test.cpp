@@ -207,8 +207,8 @@ TEST_F(CliWorld, PingAndTraceOfLoopback) {
 }
 
 TEST_F(CliWorld, InfoOnlineAndOffline) {
+  std::string head;
   {
-    std::string head;
     OneShotServer server(*world, 80, [&](int fd) {
       head = test::RecvHttpHead(fd);
       test::SendAll(fd,
@@ -218,9 +218,9 @@ TEST_F(CliWorld, InfoOnlineAndOffline) {
     const Result r = RunCli(world->Prefix(), "info");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Online\t198.51.100.7\nLocal\t127.0.0.1\n");
-    EXPECT_EQ(head.rfind("GET /misc/ip.php HTTP/1.1\r\n", 0), 0u) << head;
-    EXPECT_NE(head.find("Host: whatismyip.quillon.net\r\n"), std::string::npos) << head;
-  }
+  }  // the server's thread is joined: `head` is complete
+  EXPECT_EQ(head.rfind("GET /misc/ip.php HTTP/1.1\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("Host: whatismyip.quillon.net\r\n"), std::string::npos) << head;
   const Result offline = RunCli(world->Prefix(), "info");
   EXPECT_EQ(offline.status, 1);
   EXPECT_EQ(offline.out, "Offline\t\nLocal\t127.0.0.1\n");
