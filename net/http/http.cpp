@@ -3,6 +3,7 @@
 #include "net/http/http.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "net/http/string_stream.h"
@@ -35,9 +36,9 @@ constexpr int32_t kBodyReceiveSize = 256 * 1024;
 // Room for an announced count of bytes in a string sink, reserved up front
 // (address space only until written) so that a large body is not moved while
 // it grows; bounded, since the count comes from the peer.
-void ReserveFor(TIdStream& sink, int64_t count) {
+void ReserveFor(TIdLimitedStream& sink, int64_t count) {
   constexpr int64_t kMaxReserve = int64_t{1} << 30;
-  if (auto* text = dynamic_cast<TIdStringStream*>(&sink)) {
+  if (auto* text = dynamic_cast<TIdStringStream*>(&sink.Inner())) {
     text->Reserve(static_cast<size_t>(text->Position() + std::min(count, kMaxReserve)));
   }
 }
@@ -530,10 +531,16 @@ void TIdCustomHTTP::FailWithBody(TIdHTTPProtocol& protocol) {
     Restore<int32_t> timeout(ReadTimeout);
     Restore<TIdStream*> sink(response.ContentSink);
     ReadTimeout = 2000;
-    TIdMemoryStream text;
+    TIdStringStream text;
     response.ContentSink = &text;
-    ReadBody(protocol, false);
-    body = text.ToString();
+    try {
+      ReadBody(protocol, false);
+    } catch (const EIdHTTPBodyTooLarge&) {
+      // The page is kept up to the bound; the rest is never read, so the
+      // connection cannot serve again.
+      CloseConnection();
+    }
+    body = text.Take();
   }
   throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, std::move(body));
 }
@@ -543,13 +550,17 @@ void TIdCustomHTTP::DrainBody(TIdHTTPProtocol& protocol) {
   Restore<int32_t> timeout(ReadTimeout);
   Restore<TIdStream*> sink(response.ContentSink);
   ReadTimeout = 4000;
-  TIdMemoryStream discarded;
+  TIdStringStream discarded;
   response.ContentSink = &discarded;
   try {
     ReadBody(protocol, false);
   } catch (...) {
-    // A redirect's or challenge's body is of no use; a failure to read it
-    // leaves the connection to the keep-alive check.
+    // A redirect's or challenge's body is of no use, but one not read to
+    // its end leaves the connection out of step: it is closed.
+    try {
+      CloseConnection();
+    } catch (...) {
+    }
   }
 }
 
@@ -557,7 +568,9 @@ void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
   TIdHTTPRequest& request = *protocol.Request;
   TIdHTTPResponse& response = *protocol.Response;
   if (response.ContentSink == nullptr) return;
-  TIdStream& sink = *response.ContentSink;
+  const int64_t bodyLimit = strict ? MaxBodySize : MaxErrorBodySize;
+  TIdLimitedStream sink(*response.ContentSink,
+                        bodyLimit > 0 ? bodyLimit : std::numeric_limits<int64_t>::max() / 2);
   // Bodies are received in large blocks: fewer system calls per byte.
   Restore<int32_t> receiveSize(RecvBufferSize);
   RecvBufferSize = std::max(RecvBufferSize, kBodyReceiveSize);
@@ -573,6 +586,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
     ReportStatus(hsStatusText, {msg::kChunkStarted});
     int64_t size = ParseChunkSize(ReadLine(kMaxChunkSizeLine));
     while (size > 0) {
+      if (strict) sink.Check(size);
       ReserveFor(sink, size);
       ReceiveToStream(sink, size, false);
       ReadLine(kMaxChunkSizeLine);  // the CR LF after the data
@@ -583,6 +597,7 @@ void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
     TIdHeadLimit limit;
     for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) limit.Count(line.size());
   } else if (response.ContentLength() > 0) {
+    if (strict) sink.Check(response.ContentLength());
     ReserveFor(sink, response.ContentLength());
     try {
       ReceiveToStream(sink, response.ContentLength(), false);

@@ -11,6 +11,7 @@
 #include "net/http/cookie_manager.h"
 #include "net/http/header_info.h"
 #include "net/http/http_head.h"
+#include "net/http/string_stream.h"
 #include "net/http/uri.h"
 #include "net/tcp/io_handler.h"
 #include "net/tcp/streams.h"
@@ -147,6 +148,12 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdHTTPRedirectEvent OnRedirect;
   TIdAuthorizationEvent OnAuthorization;
   TIdAuthorizationEvent OnProxyAuthorization;
+
+  // The largest body kept (0: no limit); a longer one raises
+  // EIdHTTPBodyTooLarge. The body of an error or redirect keeps at most
+  // MaxErrorBodySize bytes.
+  int64_t MaxBodySize = int64_t{1} << 30;
+  static constexpr int64_t MaxErrorBodySize = 1 << 20;
 
   int32_t RedirectsSoFar = 0;
   int32_t AuthTries = 0;

@@ -72,4 +72,18 @@ std::string TIdStringStream::Take() {
   return std::move(text_);
 }
 
+void TIdLimitedStream::Check(int64_t count) const {
+  if (count > end_ - inner_.Position()) throw EIdHTTPBodyTooLarge(msg::kBodyTooLarge);
+}
+
+size_t TIdLimitedStream::Write(const void* buffer, size_t count) {
+  // What fits is written before raising: an error page keeps its first part.
+  const int64_t room = std::max<int64_t>(end_ - inner_.Position(), 0);
+  if (static_cast<int64_t>(count) > room) {
+    inner_.Write(buffer, static_cast<size_t>(room));
+    throw EIdHTTPBodyTooLarge(msg::kBodyTooLarge);
+  }
+  return inner_.Write(buffer, count);
+}
+
 }  // namespace quillon

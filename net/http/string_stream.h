@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/socket/exceptions.h"
 #include "net/tcp/streams.h"
 
 namespace quillon {
@@ -28,6 +29,37 @@ class TIdStringStream : public TIdStream {
  private:
   std::string text_;
   size_t position_ = 0;
+};
+
+QUILLON_EXCEPTION(EIdHTTPBodyTooLarge, EIdException);
+
+namespace msg {
+inline constexpr const char* kBodyTooLarge = "Corps de réponse HTTP trop grand.";
+}  // namespace msg
+
+// Passes everything to another stream but raises EIdHTTPBodyTooLarge when a
+// write would take it more than `limit` bytes past where it stood when the
+// limit was set (the part that fits is written first). Growth asked in
+// advance is cut at the limit.
+class TIdLimitedStream : public TIdStream {
+ public:
+  TIdLimitedStream(TIdStream& inner, int64_t limit)
+      : inner_(inner), end_(inner.Position() + limit) {}
+
+  int64_t Size() const override { return inner_.Size(); }
+  void SetSize(int64_t size) override { inner_.SetSize(size < end_ ? size : end_); }
+  int64_t Position() const override { return inner_.Position(); }
+  void SetPosition(int64_t position) override { inner_.SetPosition(position); }
+  size_t Read(void* buffer, size_t count) override { return inner_.Read(buffer, count); }
+  size_t Write(const void* buffer, size_t count) override;
+
+  // Raises when `count` more bytes would pass the limit.
+  void Check(int64_t count) const;
+  TIdStream& Inner() { return inner_; }
+
+ private:
+  TIdStream& inner_;
+  int64_t end_;
 };
 
 }  // namespace quillon

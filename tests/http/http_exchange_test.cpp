@@ -188,6 +188,42 @@ TEST(HttpExchangeTest, BrokenResponses) {
   }
 }
 
+TEST(HttpExchangeTest, BodyIsBounded) {
+  const std::string big(3000, 'x');
+  const struct {
+    const char* name;
+    std::string reply;
+  } cases[] = {
+      {"declared", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nabc"},
+      {"chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\nabc"},
+      {"until-close", "HTTP/1.1 200 OK\r\n\r\n" + big},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server({{c.reply, true}});
+    TIdHTTP http;
+    http.MaxBodySize = 1000;
+    try {
+      http.GetBody(server.url("/"));
+      ADD_FAILURE();
+    } catch (const EIdHTTPBodyTooLarge& e) {
+      EXPECT_STREQ(e.what(), "Corps de réponse HTTP trop grand.");
+    }
+    EXPECT_FALSE(http.IsConnected());
+  }
+  // An error page is kept up to its own bound.
+  Server server({{"HTTP/1.1 500 Oops\r\n\r\n" + std::string(3 << 20, 'e'), true}});
+  TIdHTTP http;
+  try {
+    http.GetBody(server.url("/"));
+    FAIL();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 500);
+    EXPECT_EQ(e.ReplyBody, std::string(1 << 20, 'e'));
+  }
+  EXPECT_FALSE(http.IsConnected());
+}
+
 TEST(HttpExchangeTest, HeadBlockIsBounded) {
   std::string manyLines = "HTTP/1.1 200 OK\r\n";
   for (int i = 0; i < 10001; ++i) manyLines += "X-" + std::to_string(i) + ": v\r\n";
