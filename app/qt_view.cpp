@@ -58,10 +58,13 @@ void TQtView::AppendLine(const std::string& line) {
 }
 
 void TQtView::ReplaceText(const std::string& text) {
-  Post([this, content = BytesToQString(text)] {
+  // A final line break ends the last line; it starts no empty one (a line
+  // appended next follows directly).
+  std::string body = text;
+  if (!body.empty() && body.back() == '\n') body.pop_back();
+  Post([this, empty = text.empty(), content = BytesToQString(body)] {
     widgets_.Memo->setPlainText(content);
-    lines_ = widgets_.Memo->document()->blockCount();
-    if (content.isEmpty()) lines_ = 0;
+    lines_ = empty ? 0 : widgets_.Memo->document()->blockCount();
   });
 }
 

@@ -419,6 +419,13 @@ TEST_F(Operations, PingToASilentlyDroppedAddressTimesOutFourTimes) {
   EXPECT_FALSE(ops.LastOperationFailed());
 }
 
+TEST_F(Operations, InterruptEndsAWhoisConnectThatGetsNoAnswer) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
+  DropWorld world;
+  ops.WhoisServerOf = [](std::string_view) { return std::string("198.18.0.2"); };
+  world.Run([&] { ExpectInterruptedQuickly(ops, view, opWhois, "example.com"); });
+}
+
 TEST_F(Operations, InterruptEndsAPingWait) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for a network namespace";
   DropWorld world;

@@ -257,7 +257,7 @@ TEST_F(Window, ViewShowsBytesAsUtf8OrLatin1AndKeepsOrder) {
   view.SetColour(TInfoLabel::Online, kOnlineGreen);
   view.SetCaption(TInfoLabel::IP2, "198.18.0.1");
   QTest::qWait(50);
-  EXPECT_EQ(form->Memo1->toPlainText(), "l1\nl2\n\nError Whois");
+  EXPECT_EQ(form->Memo1->toPlainText(), "l1\nl2\nError Whois");
   EXPECT_EQ(form->Online->text(), "Online");
   EXPECT_EQ(form->Online->palette().color(QPalette::WindowText), QColor(0, 128, 0));
   EXPECT_GT(form->IP2->width(), 5) << "the label sizes itself to its text";
