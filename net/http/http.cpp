@@ -153,11 +153,18 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       OpenAndSend(p);
       ReadResponseHead(response);
       switch (DecideNextStep(p)) {
-        case TIdHTTPNextStep::FollowUrl:
+        case TIdHTTPNextStep::FollowUrl: {
           resetSink();
-          AuthTries = 0;
-          ProxyAuthTries = 0;
+          // A challenge answered over a connection the server closed is
+          // tried again: its tries keep counting, or a server that closes
+          // after every 401 would be asked forever.
+          const int32_t code = response.StatusCode();
+          if (code != 401 && code != 407) {
+            AuthTries = 0;
+            ProxyAuthTries = 0;
+          }
           break;
+        }
         case TIdHTTPNextStep::Finish:
           done = true;
           break;

@@ -454,6 +454,17 @@ TEST(HttpExchangeTest, BasicChallengeRetriedInProcess) {
   EXPECT_NE(server.requests().at(1).find("Authorization: Basic dXNlcjpwdw==\r\n"),
             std::string::npos);
 
+  // A server that closes after every challenge is asked AuthRetries times.
+  Server closing(
+      {{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+        "Content-Length: 4\r\n\r\nnope",
+        true}});
+  TIdHTTP retrying;
+  retrying.HTTPOptions |= hoInProcessAuth;
+  EXPECT_THROW(retrying.GetBody("http://user:pw@127.0.0.1:" + std::to_string(closing.port()) + "/"),
+               EIdHTTPProtocolException);
+  EXPECT_EQ(closing.requests().size(), 4u);
+
   Server refuse(
       {{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
         "Content-Length: 4\r\n\r\nnope"}});
