@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "net/http/http.h"
@@ -415,6 +416,31 @@ TEST(HttpExchangeTest, MethodsAndCredentials) {
   EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
   EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "DELETE /item HTTP/1.1");
   EXPECT_NE(requests[2].find("Authorization: Basic dTpw\r\n"), std::string::npos) << requests[2];
+}
+
+// Responses that carry no body whatever their headers say: HEAD and 304
+// return at once over a connection that stays open.
+TEST(HttpExchangeTest, NoBodyResponses) {
+  Server server({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"},
+                 {"HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n"},
+                 {Ok("after")}});
+  TIdHTTP http;
+  http.ReadTimeout = 5000;
+  const auto start = std::chrono::steady_clock::now();
+  TIdStringStream sink;
+  http.PerformRequest(hmHead, server.url("/h"), &sink, nullptr);
+  EXPECT_EQ(sink.Size(), 0);
+  EXPECT_EQ(http.Response().ContentLength(), 5);
+  try {
+    http.GetBody(server.url("/cached"));
+    FAIL();
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 304);
+    EXPECT_EQ(e.ReplyBody, "");
+  }
+  EXPECT_EQ(http.GetBody(server.url("/next")), "after");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_EQ(server.connections(), 1);
 }
 
 TEST(HttpExchangeTest, RefusedBeforeConnecting) {
