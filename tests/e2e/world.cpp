@@ -6,12 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include "tests/support/support.h"
 
 extern char** environ;
 
@@ -25,6 +24,25 @@ std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
+}
+
+// A name unique to this process and call.
+std::string UniqueName(const std::string& prefix) {
+  static std::atomic<int> counter{0};
+  return prefix + std::to_string(::getpid()) + "x" + std::to_string(counter++);
+}
+
+// Runs a shell command; its exit status, and its output (stderr included).
+int Shell(const std::string& command, std::string* output = nullptr) {
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int status = ::pclose(p);
+  if (output) *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Unhex(const std::string& hex) {
@@ -49,12 +67,12 @@ std::string WorldScript() {
   return QUILLON_E2E_WORLD_SCRIPT;
 }
 
-World::World(const std::string& prefix) : name_(test::UniqueName(prefix)) {
+World::World(const std::string& prefix) : name_(UniqueName(prefix)) {
   std::string out;
   const std::string cmd = "bash " + Quote(WorldScript()) + " up " + name_ + " --whois-server " +
                           Quote(WhoisServerPath()) + " --public-host " + Quote(PublicHost()) +
                           " --owner " + std::to_string(::getpid());
-  const int rc = test::Run(cmd, &out);
+  const int rc = Shell(cmd, &out);
   std::istringstream in(out);
   std::string line;
   while (std::getline(in, line)) {
@@ -71,7 +89,7 @@ World::World(const std::string& prefix) : name_(test::UniqueName(prefix)) {
 }
 
 World::~World() {
-  test::Run("bash " + Quote(WorldScript()) + " down " + name_);
+  Shell("bash " + Quote(WorldScript()) + " down " + name_);
 }
 
 std::string World::fact(const std::string& key) const {
