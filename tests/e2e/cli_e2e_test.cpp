@@ -161,10 +161,10 @@ TEST_F(CliWorld, PingOfADroppedAddressTimesOutFourTimes) {
   EXPECT_LINES(r, {"Ping for " + addr, "", "Timed out.", "Timed out.", "Timed out.", "Timed out.",
                    " ", "Packages : sent = 4, receipt = 0, lost = 4", "Average = n/a"});
   ASSERT_EQ(r.arrivals.size(), 9u);
-  EXPECT_LT(r.arrivals[0].count(), 2000) << "the heading comes before the first wait";
+  EXPECT_LT(r.arrivals[0].count(), 3000) << "the heading comes before the first wait";
   for (size_t i = 2; i < 6; ++i) {
     const long expected = 5000 * static_cast<long>(i - 1);
-    EXPECT_NEAR(r.arrivals[i].count(), expected, 1500) << "time-out line " << i;
+    EXPECT_NEAR((r.arrivals[i] - r.arrivals[0]).count(), expected, 1500) << "time-out line " << i;
   }
 }
 
