@@ -147,11 +147,30 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
 
   try {
     bool done = false;
+    bool retriedOnNewConnection = false;
     while (!done) {
       ++RedirectsSoFar;
+      const std::string passTarget = request.TargetUrl;
       PrepareTarget(request);
-      OpenAndSend(p);
-      ReadResponseHead(response);
+      try {
+        OpenAndSend(p);
+        ReadResponseHead(response);
+      } catch (const EIdException& e) {
+        // A kept-alive connection that the server closed meanwhile fails
+        // before any response comes; an idempotent request is sent once
+        // more on a new connection (RFC 7230 section 6.3.1).
+        const bool closedUnderUs = dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr ||
+                                   dynamic_cast<const EIdSocketError*>(&e) != nullptr;
+        if (!closedUnderUs || !reusedConnection_ || retriedOnNewConnection ||
+            request.RequestMethod == hmPost || request.RequestMethod == hmConnect) {
+          throw;
+        }
+        retriedOnNewConnection = true;
+        CloseConnection();
+        --RedirectsSoFar;
+        request.TargetUrl = passTarget;
+        continue;
+      }
       switch (DecideNextStep(p)) {
         case TIdHTTPNextStep::FollowUrl: {
           resetSink();
@@ -356,7 +375,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPProtocol& protocol) {
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   if (!response.KeepConnection()) CloseConnection();
   ProbeForClose(false);
-  if (!IsConnected()) OpenConnection(ReadTimeout);
+  reusedConnection_ = IsConnected();
+  if (!reusedConnection_) OpenConnection(ReadTimeout);
 }
 
 std::string TIdCustomHTTP::RequestLine(const TIdHTTPRequest& request) const {

@@ -185,6 +185,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdURI> currentUri_;
   std::unique_ptr<TIdProxyConnectionInfo> proxyParams_;
   TIdCookieManager* cookieManager_ = nullptr;
+  bool reusedConnection_ = false;  // the last request went over a kept connection
   std::unique_ptr<TIdCookieManager> ownedCookieManager_;
 };
 

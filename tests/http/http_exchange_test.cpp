@@ -357,6 +357,36 @@ TEST(HttpExchangeTest, KeepAliveUnderHttp10) {
   EXPECT_EQ(server.connections(), 2);
 }
 
+// The server closes a kept connection just as the next request comes: a GET
+// is sent again on a new connection, a POST is not.
+TEST(HttpExchangeTest, ClosedKeptConnectionIsRetriedOnce) {
+  for (const TIdHTTPMethod second : {hmGet, hmPost}) {
+    std::atomic<int> connection{0};
+    TcpServer server([&](int fd) {
+      if (connection++ == 0) {
+        ReadRequest(fd);
+        SendAll(fd, Ok("one"));
+        ReadRequest(fd);  // taken, never answered
+        return;
+      }
+      ReadRequest(fd);
+      SendAll(fd, Ok("two"));
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+    TIdHTTP http;
+    EXPECT_EQ(http.GetBody(url), "one");
+    TIdStringStream sink;
+    TIdStringStream body;
+    if (second == hmGet) {
+      http.PerformRequest(hmGet, url, &sink, nullptr);
+      EXPECT_EQ(sink.Take(), "two");
+      EXPECT_EQ(server.accepted(), 2);
+    } else {
+      EXPECT_THROW(http.PerformRequest(hmPost, url, &sink, &body), EIdConnClosedGracefully);
+    }
+  }
+}
+
 TEST(HttpExchangeTest, StalledServerTimesOut) {
   std::atomic<bool> stop{false};
   TcpServer server([&](int fd) {
