@@ -44,7 +44,7 @@ display=":$(cat "$tmp/display")"
 
 run_in_world=()
 if [ "$(id -u)" = 0 ] && [ -x "$whois_server" ]; then
-  world="qshot$$"
+  world="qe2s$$"
   bash "$here/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ >/dev/null
   run_in_world=(ip netns exec "$world")
 else

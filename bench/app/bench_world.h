@@ -30,7 +30,7 @@ inline int RunInsideWorld(const char* name, std::chrono::seconds limit) {
     std::printf("%s: skipped: the benchmark runs in network namespaces, which needs root\n", name);
     return 0;
   }
-  e2e::World world("qbench");
+  e2e::World world("qe2b");
   if (!world.ok()) {
     std::fprintf(stderr, "%s: %s\n", name, world.error().c_str());
     return 1;

@@ -19,7 +19,7 @@ class CliWorld : public ::testing::Test {
   void SetUp() override {
     if (!test::IsRoot()) GTEST_SKIP() << "needs root to build network namespaces";
     if (CliPath().empty()) GTEST_SKIP() << "quillon-cli is not built in this configuration";
-    world_ = std::make_unique<World>("qcli");
+    world_ = std::make_unique<World>("qe2c");
     ASSERT_TRUE(world_->ok()) << world_->error();
   }
   RunResult Cli(const std::vector<std::string>& args, seconds limit = seconds(30)) {

@@ -65,7 +65,7 @@ class WindowWorld : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::IsRoot()) GTEST_SKIP() << "needs root to build network namespaces";
-    world_ = std::make_unique<World>("qwin");
+    world_ = std::make_unique<World>("qe2w");
     ASSERT_TRUE(world_->ok()) << world_->error();
   }
   std::vector<std::pair<std::string, Shown>> Drive(const std::vector<std::string>& steps,

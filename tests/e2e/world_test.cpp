@@ -19,7 +19,7 @@ TEST(E2eWorld, ServesWhatTheTestsExpect) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root to build network namespaces";
   std::string name;
   {
-    World world("qwld");
+    World world("qe2t");
     ASSERT_TRUE(world.ok()) << world.error();
     name = world.name();
     ASSERT_TRUE(std::filesystem::exists("/etc/netns/" + name + "/hosts"));
