@@ -187,8 +187,22 @@ TEST_F(WindowWorld, DISABLED_InfoColoursAsDrawn) {
   EXPECT_EQ(Value(info.inks, "Label1"), info.linkColour);
 }
 
-// Silent drops seen from the window: four time-outs, nothing counted; the
-// "Offline" case is covered by the command-line test.
+// With the public-address service gone, the first activation shows
+// "Offline" in red, no public address, and the local address all the same.
+TEST_F(WindowWorld, FirstActivationOffline) {
+  ASSERT_TRUE(world_->StopWebServer());
+  const auto steps = Drive({}, seconds(30));
+  ASSERT_EQ(steps.size(), 1u);
+  const Shown& info = steps[0].second;
+  EXPECT_EQ(info.captions.at("Online"), "Offline");
+  EXPECT_EQ(info.colours.at("Online"), "255,0,0");
+  EXPECT_EQ(info.captions.at("IP1"), "");
+  EXPECT_EQ(info.captions.at("Local"), "Local");
+  EXPECT_EQ(info.captions.at("IP2"), world_->fact("CLIENT_ADDR"));
+  EXPECT_EQ(info.waitLabel, "hidden");
+}
+
+// Silent drops seen from the window: four time-outs, nothing counted.
 TEST_F(WindowWorld, PingOfADroppedAddress) {
   const std::string addr = world_->fact("DROPPED_ADDR");
   const auto steps = Drive({"ping:" + addr, "mx:missing.test"}, seconds(60));
