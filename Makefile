@@ -25,9 +25,10 @@ build: deps
 run: build
 	@bash scripts/run.sh build
 
+# The plain suite runs last, so that its summary closes the output.
 test: build
-	@cd build && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 600
 	@if [ -n "$(CI)$(HARDEN)" ]; then $(MAKE) --no-print-directory test-hardening; fi
+	@cd build && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 600
 
 test-hardening:
 	@$(MAKE) --no-print-directory test-sanitize
