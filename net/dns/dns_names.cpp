@@ -91,9 +91,11 @@ std::string DecodeName(std::span<const uint8_t> message, size_t& position) {
         b = reader.readU8();
       }
       if (b == 0) break;
-      // Every length up to 191 is taken as a label length; the label must lie
-      // inside the message.
-      if (p + b >= length) RaiseMalformedReply();
+      // A label is at most 63 bytes (RFC 1035 2.3.4); the prefixes 01 and 10
+      // of lengths 64 to 191 name label types nobody sends, so such a byte
+      // marks a corrupt or hostile reply. The label must lie inside the
+      // message.
+      if (b > kMaxLabelLength || p + b >= length) RaiseMalformedReply();
       encoded += b + 1u;
       if (encoded > kMaxEncodedNameLength) RaiseMalformedReply();
       const std::span<const uint8_t> label = reader.readBytes(b);

@@ -283,6 +283,17 @@ TEST_F(ReplyTest, HostileRepliesAreRefused) {
   add("pointer into the header",
       Wire(ReplyStart(1)).pointer(12).record(2, 1, 1, Wire().pointer(2)));
   add("label past the end", Wire(ReplyStart(1)).u8(40).raw("abc"));
+  add("label length 64",
+      Wire(ReplyStart(1)).labels(std::string(64, 'a')).u8(0).u16(1).u16(1).u32(1).u16(4).u32(0));
+  add("label length 191", Wire(ReplyStart(1))
+                              .u8(191)
+                              .raw(std::string(191, 'b'))
+                              .u8(0)
+                              .u16(1)
+                              .u16(1)
+                              .u32(1)
+                              .u16(4)
+                              .u32(0));
   add("pointer cut", Wire(ReplyStart(1)).u8(0xC0));
   add("mx preference cut", Wire(ReplyStart(1)).pointer(12).record(15, 1, 1, Wire().u8(1)));
   add("mx exchange missing", Wire(ReplyStart(1)).pointer(12).record(15, 1, 1, Wire().u16(1)));
