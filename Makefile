@@ -13,7 +13,7 @@ JOBS ?= $(shell nproc)
 CTEST_JOBS ?= 4
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps build run test test-hardening test-sanitize test-tsan fuzz-ci bench fuzz format clean
+.PHONY: deps build run test test-hardening test-sanitize test-tsan fuzz-ci bench fuzz format clean package package-check
 
 deps:
 	@bash scripts/deps.sh
@@ -68,6 +68,16 @@ fuzz: deps
 
 fuzz-ci:
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+
+# The Debian package, build-pkg/quillon_<version>_amd64.deb (a Release build
+# without tests or benchmarks); package-check unpacks it into a scratch root
+# and runs quillon-cli there as nobody (needs root).
+package: deps
+	@cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=OFF >/dev/null
+	@cmake --build build-pkg -j $(JOBS) --target package
+
+package-check: package
+	@bash scripts/check-package.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,65 @@
+# Installation and the Debian package: both programs, the desktop entry, the
+# icon and quillon-cli's manual page under the usual GNU directories; CPack
+# turns the same rules into a .deb whose postinst grants raw ICMP sockets.
+include(GNUInstallDirs)
+
+set(QUILLON_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+
+foreach(program IN ITEMS quillon quillon-cli)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+if(TARGET quillon)
+  install(FILES ${QUILLON_PACKAGING_DIR}/quillon.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${QUILLON_PACKAGING_DIR}/quillon.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+
+# The manual page carries the project's version; Debian wants it compressed
+# (gzip -n: no name or time stamp, so the file is the same at every build).
+if(TARGET quillon-cli)
+  configure_file(${QUILLON_PACKAGING_DIR}/quillon-cli.1.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/packaging/quillon-cli.1 @ONLY)
+  find_program(QUILLON_GZIP gzip)
+  if(QUILLON_GZIP)
+    set(man_page ${CMAKE_CURRENT_BINARY_DIR}/packaging/quillon-cli.1.gz)
+    add_custom_command(
+      OUTPUT ${man_page}
+      COMMAND ${QUILLON_GZIP} -9 -n -c ${CMAKE_CURRENT_BINARY_DIR}/packaging/quillon-cli.1
+              > ${man_page}
+      DEPENDS ${QUILLON_PACKAGING_DIR}/quillon-cli.1.in
+      VERBATIM)
+    add_custom_target(quillon_man_page ALL DEPENDS ${man_page})
+  else()
+    set(man_page ${CMAKE_CURRENT_BINARY_DIR}/packaging/quillon-cli.1)
+  endif()
+  install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quillon)
+set(CPACK_PACKAGE_VENDOR "Quillon")
+set(CPACK_PACKAGE_CONTACT "Quillon developers <quillon@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "network information tool: whois, MX records, ping, trace route")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Quillon shows a domain's whois record and mail exchangers, pings a host,
+traces the route to it and shows the machine's public and local address,
+in one small window (quillon) or on the command line (quillon-cli).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The run-time libraries (Qt 6, libstdc++, libc) come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# setcap, as Debian's ping recommends it: without it the programs still run,
+# over unprivileged ICMP datagram sockets.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QUILLON_PACKAGING_DIR}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
