@@ -2,8 +2,9 @@
 # Checks Quillon's .deb without installing it on the machine: reads its
 # control data and file list, checks that Depends names the package of every
 # shared library the programs load, unpacks it into a scratch root, runs its
-# postinst there (DPKG_ROOT) once without setcap and once with it, and runs
-# quillon-cli --version and quillon-cli ping 127.0.0.1 as user nobody.
+# postinst there (DPKG_ROOT) without setcap, with a failing setcap and as
+# dpkg runs it, then runs quillon-cli --version and quillon-cli ping 127.0.0.1
+# as user nobody.
 # Usage: scripts/check-package.sh [FILE.deb]   (default: build-pkg/quillon_*.deb)
 # Needs root (setcap, and switching to nobody); leaves nothing behind.
 set -euo pipefail
@@ -115,6 +116,20 @@ if [ $status -eq 0 ] && grep -q "setcap not found" <<<"$out" && [ -z "$(getcap "
   pass "postinst without setcap: exit 0, notice printed, no capability set"
 else
   fail "postinst without setcap: status $status, output: $out"
+fi
+
+# And with a setcap that fails, as on a filesystem without extended attributes.
+mkdir -p "$scratch/failing-setcap"
+printf '#!/bin/sh\necho "setcap: Operation not supported" >&2\nexit 1\n' > "$scratch/failing-setcap/setcap"
+chmod 755 "$scratch/failing-setcap/setcap"
+set +e
+out="$(env -i PATH="$scratch/failing-setcap" DPKG_ROOT="$root" /bin/sh "$control/postinst" configure 2>&1)"
+status=$?
+set -e
+if [ $status -eq 0 ] && grep -q "setcap failed on" <<<"$out" && [ -z "$(getcap "$cli")" ]; then
+  pass "postinst with a failing setcap: exit 0, notice printed, no capability set"
+else
+  fail "postinst with a failing setcap: status $status, output: $out"
 fi
 
 # The postinst as dpkg runs it.
