@@ -13,7 +13,7 @@ JOBS ?= $(shell nproc)
 CTEST_JOBS ?= 4
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps build run test test-hardening test-sanitize test-tsan fuzz-ci bench fuzz format clean package package-check
+.PHONY: deps build run test test-hardening test-sanitize test-tsan fuzz-ci bench fuzz screenshot format clean package package-check
 
 deps:
 	@bash scripts/deps.sh
@@ -79,8 +79,12 @@ package: deps
 package-check: package
 	@bash scripts/check-package.sh
 
+# Saves docs/quillon.png: the real window under Xvfb (in the test world when root).
+screenshot: build
+	@bash scripts/screenshot.sh build docs/quillon.png
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf build build-asan build-tsan build-release build-fuzz
+	@rm -rf build build-asan build-tsan build-release build-fuzz build-pkg

@@ -18,10 +18,15 @@
 namespace quillon {
 namespace {
 
-// The desktop's sans-serif family at a pixel height ("MS Sans Serif" does
-// not exist here; heights are those of the window's definition).
+// "MS Sans Serif" does not exist here. Liberation Sans has the widths of the
+// fonts the window was laid out with, so captions that sit side by side at
+// fixed places ("Online" and the address) do not run into each other; when
+// it is missing, the desktop's sans-serif family is used. Heights are those
+// of the window's definition.
 QFont SansFont(int pixelHeight, bool bold) {
   QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  if (QFontDatabase::families().contains(QStringLiteral("Liberation Sans")))
+    font.setFamily(QStringLiteral("Liberation Sans"));
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelHeight);
   font.setBold(bold);
@@ -96,6 +101,10 @@ void TForm1::BuildControls() {
   Label1->setObjectName("Label1");
   Label1->setGeometry(32, 8, 124, 26);
   Label1->setFont(SansFont(11, true));
+  // The window paints with the button role; labels must draw with the
+  // window-text colour that their palettes carry, or the colours set on them
+  // never show.
+  Label1->setForegroundRole(QPalette::WindowText);
   Label1->setCursor(Qt::PointingHandCursor);
   {
     QPalette palette = Label1->palette();
@@ -114,6 +123,7 @@ void TForm1::BuildControls() {
     label->setObjectName(name);
     label->setGeometry(left, top, 5, 16);
     label->setFont(SansFont(13, true));
+    label->setForegroundRole(QPalette::WindowText);
     return label;
   };
   Online = makeInfoLabel("Online", 8, 24);
@@ -125,6 +135,7 @@ void TForm1::BuildControls() {
   Label2->setObjectName("Label2");
   Label2->setGeometry(24, 128, 154, 29);
   Label2->setFont(SansFont(24, true));
+  Label2->setForegroundRole(QPalette::WindowText);
   Label2->setVisible(false);
 
   setTabOrder(edHost, bwhois);

@@ -7,10 +7,12 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   cmake ninja-build g++ make clang clang-format libclang-rt-14-dev pkg-config
+  # packaging: dpkg-shlibdeps and file for CPack, setcap/getcap for the package check
+  dpkg-dev file libcap2-bin
   # test and benchmark libraries
   googletest libgtest-dev libgmock-dev libbenchmark-dev libc-ares-dev
   # the window
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
 )

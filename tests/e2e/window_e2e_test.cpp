@@ -178,7 +178,7 @@ TEST_F(WindowWorld, ClosingWhileAnOperationWaits) {
 // maker's credit in the desktop's link colour. (Disabled until the labels
 // draw with their WindowText colour: the window's background role is
 // Button, which its children inherit, so they draw with ButtonText.)
-TEST_F(WindowWorld, DISABLED_InfoColoursAsDrawn) {
+TEST_F(WindowWorld, InfoColoursAsDrawn) {
   const auto steps = Drive({}, seconds(30));
   ASSERT_EQ(steps.size(), 1u);
   const Shown& info = steps[0].second;
