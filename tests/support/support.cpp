@@ -14,7 +14,9 @@
 
 namespace quillon::test {
 
-bool IsRoot() { return ::geteuid() == 0; }
+bool IsRoot() {
+  return ::geteuid() == 0;
+}
 
 int Run(const std::string& command, std::string* output) {
   FILE* p = ::popen((command + " 2>&1").c_str(), "r");
@@ -45,12 +47,40 @@ int FreePort(bool udp) {
   return ntohs(a.sin_port);
 }
 
+namespace {
+// Removes namespaces (and their /etc/netns folders) that an earlier test
+// process of this prefix left behind when it was killed before its
+// destructors ran. Names are <prefix><pid>x<n>; a pid with no process is gone.
+void ReapStale(const std::string& prefix) {
+  std::string list;
+  if (Run("ip netns list", &list) != 0) return;
+  size_t at = 0;
+  while (at < list.size()) {
+    size_t end = list.find('\n', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string line = list.substr(at, end - at);
+    at = end + 1;
+    const std::string name = line.substr(0, line.find(' '));
+    if (name.rfind(prefix, 0) != 0) continue;
+    const std::string rest = name.substr(prefix.size());
+    const size_t x = rest.find('x');
+    if (x == 0 || x == std::string::npos || rest.find_first_not_of("0123456789") != x) continue;
+    if (::access(("/proc/" + rest.substr(0, x)).c_str(), F_OK) == 0) continue;
+    Run("ip netns delete " + name);
+    Run("rm -rf /etc/netns/" + name);
+  }
+}
+}  // namespace
+
 NetNs::NetNs(const std::string& prefix) : name_(UniqueName(prefix)) {
+  ReapStale(prefix);
   Run("ip netns add " + name_);
   Exec("ip link set lo up");
 }
 
-NetNs::~NetNs() { Run("ip netns delete " + name_); }
+NetNs::~NetNs() {
+  Run("ip netns delete " + name_);
+}
 
 int NetNs::Exec(const std::string& command, std::string* output) const {
   return Run("ip netns exec " + name_ + " sh -c '" + command + "'", output);
