@@ -21,11 +21,19 @@ std::atomic<TIdAntiFreezeBase*> gActiveGuard{nullptr};
 
 }  // namespace
 
-const std::array<const char*, 9> StatusTemplates = {
-    "Résolution du nom d'hôte %s.", "Connexion à %s.", "Connecté.", "Déconnexion.",
-    "Déconnecté.", "%s", "%s", "%s", "%s"};
+const std::array<const char*, 9> StatusTemplates = {"Résolution du nom d'hôte %s.",
+                                                    "Connexion à %s.",
+                                                    "Connecté.",
+                                                    "Déconnexion.",
+                                                    "Déconnecté.",
+                                                    "%s",
+                                                    "%s",
+                                                    "%s",
+                                                    "%s"};
 
-TIdStack* SharedStackOrNull() { return gStackPointer.load(std::memory_order_acquire); }
+TIdStack* SharedStackOrNull() {
+  return gStackPointer.load(std::memory_order_acquire);
+}
 
 TIdStack& SharedStack() {
   TIdStack* s = SharedStackOrNull();
@@ -58,7 +66,9 @@ int TIdComponent::LiveCount() {
   return gLiveCount;
 }
 
-void TIdComponent::ReportStatus(TIdStatus status) { ReportStatus(status, {}); }
+void TIdComponent::ReportStatus(TIdStatus status) {
+  ReportStatus(status, {});
+}
 
 void TIdComponent::ReportStatus(TIdStatus status, const std::vector<std::string>& arguments) {
   if (!OnStatus) return;
@@ -66,7 +76,8 @@ void TIdComponent::ReportStatus(TIdStatus status, const std::vector<std::string>
   // The templates hold at most one "%s"; those without one ignore the argument.
   std::string text = tmpl;
   const auto at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, arguments.empty() ? std::string() : arguments[0]);
+  if (at != std::string::npos)
+    text.replace(at, 2, arguments.empty() ? std::string() : arguments[0]);
   OnStatus(this, status, text);
 }
 
@@ -96,14 +107,18 @@ void TIdComponent::WorkEnd(TWorkMode mode) {
   if (w.Level > 0) --w.Level;
 }
 
-TIdAntiFreezeBase::TIdAntiFreezeBase() { gActiveGuard.store(this); }
+TIdAntiFreezeBase::TIdAntiFreezeBase() {
+  gActiveGuard.store(this);
+}
 
 TIdAntiFreezeBase::~TIdAntiFreezeBase() {
   TIdAntiFreezeBase* self = this;
   gActiveGuard.compare_exchange_strong(self, nullptr);
 }
 
-TIdAntiFreezeBase* ActiveGuard() { return gActiveGuard.load(); }
+TIdAntiFreezeBase* ActiveGuard() {
+  return gActiveGuard.load();
+}
 
 bool GuardInUse() {
   TIdAntiFreezeBase* g = ActiveGuard();

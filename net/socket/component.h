@@ -37,8 +37,8 @@ extern const std::array<const char*, 9> StatusTemplates;
 
 enum TWorkMode : int { wmRead = 0, wmWrite = 1 };
 
-using TIdStatusEvent =
-    std::function<void(TIdBaseComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
+using TIdStatusEvent = std::function<void(TIdBaseComponent* ASender, TIdStatus AStatus,
+                                          const std::string& AStatusText)>;
 using TWorkBeginEvent =
     std::function<void(TIdBaseComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
 using TWorkEvent =

@@ -66,9 +66,9 @@ int StartSocketLibrary(uint16_t requestedVersion, TWSAData& data) {
   if (gLoaded.load()) return 0;
   if (platform::FaultInjector::ShouldFail(platform::Call::LibraryStart)) {
     const int code = errno;
-    throw EIdWS2StubError(code, SystemErrorText(code),
-                          Sprintf("Erreur de chargement de la bibliothèque (%s) Winsock2",
-                                  "WS2_32.DLL"));
+    throw EIdWS2StubError(
+        code, SystemErrorText(code),
+        Sprintf("Erreur de chargement de la bibliothèque (%s) Winsock2", "WS2_32.DLL"));
   }
   // Linux sockets need no loading; what remains is to report the version
   // granted and to open the window in which socket calls are allowed.
@@ -79,9 +79,13 @@ int StartSocketLibrary(uint16_t requestedVersion, TWSAData& data) {
   return 0;
 }
 
-void UnloadSocketLibrary() { gLoaded.exchange(false); }
+void UnloadSocketLibrary() {
+  gLoaded.exchange(false);
+}
 
-bool SocketLibraryLoaded() { return gLoaded.load(std::memory_order_relaxed); }
+bool SocketLibraryLoaded() {
+  return gLoaded.load(std::memory_order_relaxed);
+}
 
 void RequireSocketLibrary(const char* function) {
   if (SocketLibraryLoaded()) return;

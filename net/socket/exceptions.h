@@ -20,9 +20,9 @@ class EIdException : public std::exception {
 };
 
 // Declares `Name`, derived from `Base`, constructed from its message.
-#define QUILLON_EXCEPTION(Name, Base)                              \
-  class Name : public Base {                                       \
-   public:                                                         \
+#define QUILLON_EXCEPTION(Name, Base)                                \
+  class Name : public Base {                                         \
+   public:                                                           \
     explicit Name(std::string message) : Base(std::move(message)) {} \
   }
 

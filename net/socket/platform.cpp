@@ -38,7 +38,9 @@ T Failed(T result) {
   return result;
 }
 
-sockaddr_in* AsIn(sockaddr* a) { return reinterpret_cast<sockaddr_in*>(a); }
+sockaddr_in* AsIn(sockaddr* a) {
+  return reinterpret_cast<sockaddr_in*>(a);
+}
 
 }  // namespace
 
@@ -70,61 +72,106 @@ bool FaultInjector::ShouldFail(Call call) {
   return false;
 }
 
-int LastError() { return tLastError; }
-void SetLastError(int code) { tLastError = code; }
+int LastError() {
+  return tLastError;
+}
+void SetLastError(int code) {
+  tLastError = code;
+}
 
 int TranslateErrno(int e) {
   switch (e) {
-    case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
+    case 0:
+      return 0;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
     case EACCES:
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
+    case EPERM:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
     case EMFILE:
-    case ENFILE: return 10024;
-    case EWOULDBLOCK: return 10035;  // EAGAIN has the same value on Linux
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;  // ENOTSUP has the same value on Linux
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case ENFILE:
+      return 10024;
+    case EWOULDBLOCK:
+      return 10035;  // EAGAIN has the same value on Linux
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;  // ENOTSUP has the same value on Linux
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return 10054;
     case ENOBUFS:
-    case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
     case ESHUTDOWN:
-    case EPIPE: return 10058;  // Linux reports a send after shutdown as EPIPE
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    default: return kUntranslatedBase + e;
+    case EPIPE:
+      return 10058;  // Linux reports a send after shutdown as EPIPE
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    default:
+      return kUntranslatedBase + e;
   }
 }
 
 int TranslateResolverError(int eai, int errnoValue) {
   switch (eai) {
-    case 0: return 0;
+    case 0:
+      return 0;
     case EAI_NONAME:
 #ifdef EAI_NODATA
     case EAI_NODATA:
@@ -133,12 +180,18 @@ int TranslateResolverError(int eai, int errnoValue) {
     case EAI_ADDRFAMILY:
 #endif
       return 11001;  // host not found
-    case EAI_AGAIN: return 11002;  // temporary failure of the name server
-    case EAI_FAIL: return 11003;   // non-recoverable failure
-    case EAI_MEMORY: return 10055;
-    case EAI_FAMILY: return 10047;
-    case EAI_SYSTEM: return TranslateErrno(errnoValue);
-    default: return 11003;
+    case EAI_AGAIN:
+      return 11002;  // temporary failure of the name server
+    case EAI_FAIL:
+      return 11003;  // non-recoverable failure
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_FAMILY:
+      return 10047;
+    case EAI_SYSTEM:
+      return TranslateErrno(errnoValue);
+    default:
+      return 11003;
   }
 }
 
@@ -461,7 +514,8 @@ bool LocalIPv4Addresses(std::vector<in_addr>& out) {
 uint32_t TickCount() {
   timespec ts{};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  const uint64_t ms =
+      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 

@@ -17,9 +17,31 @@ namespace quillon::platform {
 
 // The calls that can be made to fail.
 enum class Call : int {
-  Socket, Bind, Connect, Accept, Listen, Recv, RecvFrom, Send, SendTo, Wait, SetOption, GetOption,
-  Shutdown, Close, PeerName, SockName, ResolveName, ResolveAddress, Services, LocalAddresses,
-  HostName, ZoneQuery, LibraryStart, RecvMsg, Count_
+  Socket,
+  Bind,
+  Connect,
+  Accept,
+  Listen,
+  Recv,
+  RecvFrom,
+  Send,
+  SendTo,
+  Wait,
+  SetOption,
+  GetOption,
+  Shutdown,
+  Close,
+  PeerName,
+  SockName,
+  ResolveName,
+  ResolveAddress,
+  Services,
+  LocalAddresses,
+  HostName,
+  ZoneQuery,
+  LibraryStart,
+  RecvMsg,
+  Count_
 };
 
 // Makes the `nth` next call of `call` (1 = the very next) fail as if the

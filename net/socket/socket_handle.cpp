@@ -75,8 +75,8 @@ void TIdSocketHandle::BindLocal() {
     throw EIdInvalidPortRange(
         Sprintf("Etendue de port incorrecte (%d - %d)", ClientPortMin, ClientPortMax));
   if (!BindInRange())
-    throw EIdCanNotBindPortInRange(
-        Sprintf("Liaison impossible dans l'étendue du port (%d - %d)", ClientPortMin, ClientPortMax));
+    throw EIdCanNotBindPortInRange(Sprintf("Liaison impossible dans l'étendue du port (%d - %d)",
+                                           ClientPortMin, ClientPortMax));
 }
 
 bool TIdSocketHandle::TryBindLocal() {
@@ -145,15 +145,13 @@ void TIdSocketHandle::SendDatagram(const std::string& ip, int port, const void* 
     throw EIdNotAllBytesSent("Tous les octets n'ont pas été envoyés.");
 }
 
-void TIdSocketHandle::SetSocketOption(int level, int option, const void* value,
-                                      socklen_t length) {
+void TIdSocketHandle::SetSocketOption(int level, int option, const void* value, socklen_t length) {
   TIdStack& stack = SharedStack();
   stack.CheckSocketResult(stack.SockSetOption(socketId_.load(), level, option, value, length));
 }
 
 bool TIdSocketHandle::WaitReadable(int timeoutMs) {
-  if (!isOpen_.load())
-    throw EIdConnClosedGracefully("La connexion s'est terminée proprement.");
+  if (!isOpen_.load()) throw EIdConnClosedGracefully("La connexion s'est terminée proprement.");
   if (GuardInUse()) {
     const int idle = ActiveGuard()->IdleTimeOut;
     if (timeoutMs == WaitForever) {

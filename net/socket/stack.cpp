@@ -47,7 +47,9 @@ std::vector<std::string> TIdStack::LocalAddresses() {
   return localAddresses_;
 }
 
-std::string TIdStack::ErrorText(int code) { return SocketErrorMessage(code); }
+std::string TIdStack::ErrorText(int code) {
+  return SocketErrorMessage(code);
+}
 
 bool TIdStack::CheckSocketResult(long result, std::initializer_list<int> ignored) {
   if (result != Id_SOCKET_ERROR) return false;
@@ -58,7 +60,9 @@ bool TIdStack::CheckSocketResult(long result, std::initializer_list<int> ignored
   RaiseSocketFailure(code);
 }
 
-void TIdStack::RaiseSocketFailure(int code) { throw EIdSocketError(code, ErrorText(code)); }
+void TIdStack::RaiseSocketFailure(int code) {
+  throw EIdSocketError(code, ErrorText(code));
+}
 
 TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol) {
   const TIdStackSocketHandle s = SockCreate(Id_PF_INET, type, protocol);
@@ -113,7 +117,9 @@ TIdStackPosix::TIdStackPosix() {
   gLibraryStarted.store(true);
 }
 
-bool TIdStackPosix::LibraryStarted() { return gLibraryStarted.load(); }
+bool TIdStackPosix::LibraryStarted() {
+  return gLibraryStarted.load();
+}
 
 void TIdStackPosix::RefillLocalAddresses() {
   RequireSocketLibrary("gethostbyname");
@@ -127,8 +133,7 @@ void TIdStackPosix::RefillLocalAddresses() {
   }
 }
 
-TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle s, std::string& ip,
-                                               int& port) {
+TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) {
   RequireSocketLibrary("accept");
   sockaddr_in peer;
   const int r = platform::Accept(s, peer);
@@ -198,10 +203,18 @@ std::vector<std::string> TIdStackPosix::ServiceNames(int port) {
   return names;
 }
 
-uint16_t TIdStackPosix::HostToNet16(uint16_t v) { return htons(v); }
-uint16_t TIdStackPosix::NetToHost16(uint16_t v) { return ntohs(v); }
-uint32_t TIdStackPosix::HostToNet32(uint32_t v) { return htonl(v); }
-uint32_t TIdStackPosix::NetToHost32(uint32_t v) { return ntohl(v); }
+uint16_t TIdStackPosix::HostToNet16(uint16_t v) {
+  return htons(v);
+}
+uint16_t TIdStackPosix::NetToHost16(uint16_t v) {
+  return ntohs(v);
+}
+uint32_t TIdStackPosix::HostToNet32(uint32_t v) {
+  return htonl(v);
+}
+uint32_t TIdStackPosix::NetToHost32(uint32_t v) {
+  return ntohl(v);
+}
 
 int TIdStackPosix::SockListen(TIdStackSocketHandle s, int backlog) {
   RequireSocketLibrary("listen");
@@ -237,14 +250,13 @@ int TIdStackPosix::WaitSockets(std::vector<int>* readList, std::vector<int>* wri
   return platform::Wait(readList, writeList, errorList, timeoutMs == WaitForever ? -1 : timeoutMs);
 }
 
-long TIdStackPosix::SockSend(TIdStackSocketHandle s, const void* buffer, size_t length,
-                             int flags) {
+long TIdStackPosix::SockSend(TIdStackSocketHandle s, const void* buffer, size_t length, int flags) {
   RequireSocketLibrary("send");
   return platform::Send(s, buffer, length, flags);
 }
 
-long TIdStackPosix::SockSendTo(TIdStackSocketHandle s, const void* buffer, size_t length,
-                               int flags, const std::string& ip, int port) {
+long TIdStackPosix::SockSendTo(TIdStackSocketHandle s, const void* buffer, size_t length, int flags,
+                               const std::string& ip, int port) {
   RequireSocketLibrary("sendto");
   return platform::SendTo(s, buffer, length, flags, MakeRecord(AF_INET, TextToAddress32(ip), port));
 }
@@ -276,10 +288,11 @@ std::string TIdStackPosix::ErrorText(int code) {
   return TIdStack::ErrorText(code);
 }
 
-int TIdStackPosix::LastErrorCode() { return platform::LastError(); }
+int TIdStackPosix::LastErrorCode() {
+  return platform::LastError();
+}
 
-void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle s, int& family, std::string& ip,
-                                  int& port) {
+void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle s, int& family, std::string& ip, int& port) {
   RequireSocketLibrary("getpeername");
   sockaddr_in a;
   CheckSocketResult(platform::PeerName(s, a));
@@ -302,7 +315,7 @@ long TIdStackPosix::SendFileOnSocket(TIdStackSocketHandle s, const std::string& 
   RequireSocketLibrary("TransmitFile");
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
-  struct stat st{};
+  struct stat st {};
   long result = 0;
   if (::fstat(fd, &st) == 0) {
     off_t offset = 0;

@@ -119,8 +119,8 @@ class TIdStackPosix : public TIdStack {
   uint32_t HostToNet32(uint32_t value) override;
   uint32_t NetToHost32(uint32_t value) override;
   long SockRecv(TIdStackSocketHandle s, void* buffer, size_t length, int flags) override;
-  long SockRecvFrom(TIdStackSocketHandle s, void* buffer, size_t length, int flags,
-                    std::string& ip, int& port) override;
+  long SockRecvFrom(TIdStackSocketHandle s, void* buffer, size_t length, int flags, std::string& ip,
+                    int& port) override;
   int WaitSockets(std::vector<int>* readList, std::vector<int>* writeList, int timeoutMs,
                   std::vector<int>* errorList) override;
   long SockSend(TIdStackSocketHandle s, const void* buffer, size_t length, int flags) override;

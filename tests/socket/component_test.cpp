@@ -32,8 +32,8 @@ TEST(ComponentStatus, TemplatesAreFilledOnlyWhenAHandlerIsSet) {
   c.ReportStatus(hsStatusText, {"50% fait"});
   c.ReportStatus(hsStatusText);
   EXPECT_EQ(texts, (std::vector<std::string>{"Résolution du nom d'hôte whois.nic.fr.",
-                                             "Connexion à 192.0.2.1.", "Connecté.",
-                                             "Déconnexion.", "Déconnecté.", "50% fait", ""}));
+                                             "Connexion à 192.0.2.1.", "Connecté.", "Déconnexion.",
+                                             "Déconnecté.", "50% fait", ""}));
 }
 
 TEST(ComponentWork, EventsFireOnlyAtTheOuterLevel) {
@@ -52,14 +52,14 @@ TEST(ComponentWork, EventsFireOnlyAtTheOuterLevel) {
   c.WorkBegin(wmRead, 0);
   c.WorkProgress(wmRead, 10);
   c.WorkProgress(wmRead, 5);
-  c.WorkBegin(wmRead, 99);  // nested: nothing
+  c.WorkBegin(wmRead, 99);     // nested: nothing
   c.WorkProgress(wmWrite, 3);  // other mode not begun
   c.WorkEnd(wmRead);
   c.WorkEnd(wmRead);
   c.WorkEnd(wmRead);  // unmatched: no event, level stays at 0
   c.WorkBegin(wmRead, 4);
-  EXPECT_EQ(log, (std::vector<std::string>{"begin 0 0", "work 0 10", "work 0 15", "end 0",
-                                           "begin 0 4"}));
+  EXPECT_EQ(
+      log, (std::vector<std::string>{"begin 0 0", "work 0 10", "work 0 15", "end 0", "begin 0 4"}));
   EXPECT_EQ(c.WorkInfo(wmRead).Level, 1);
 }
 

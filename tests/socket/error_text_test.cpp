@@ -1,8 +1,8 @@
 // Socket error texts, the start-up/unload window and the errno translation.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <netdb.h>
+#include <cerrno>
 
 #include "net/socket/error_text.h"
 #include "net/socket/exceptions.h"
@@ -27,14 +27,14 @@ TEST(ErrorText, TemplateHoldsCodeCrLfAndText) {
 }
 
 TEST(ErrorText, EveryTranslatedErrnoHasAText) {
-  const int errnos[] = {EINTR,      EBADF,        EACCES,       EPERM,        EFAULT,
-                        EINVAL,     EMFILE,       EAGAIN,       EINPROGRESS,  EALREADY,
-                        ENOTSOCK,   EDESTADDRREQ, EMSGSIZE,     EPROTOTYPE,   ENOPROTOOPT,
-                        EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP, EPFNOSUPPORT, EAFNOSUPPORT,
-                        EADDRINUSE, EADDRNOTAVAIL, ENETDOWN,    ENETUNREACH,  ENETRESET,
-                        ECONNABORTED, ECONNRESET, ENOBUFS,      EISCONN,      ENOTCONN,
-                        ESHUTDOWN,  EPIPE,        ETOOMANYREFS, ETIMEDOUT,    ECONNREFUSED,
-                        ELOOP,      ENAMETOOLONG, EHOSTDOWN,    EHOSTUNREACH, ENOTEMPTY};
+  const int errnos[] = {EINTR,           EBADF,           EACCES,       EPERM,        EFAULT,
+                        EINVAL,          EMFILE,          EAGAIN,       EINPROGRESS,  EALREADY,
+                        ENOTSOCK,        EDESTADDRREQ,    EMSGSIZE,     EPROTOTYPE,   ENOPROTOOPT,
+                        EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP,   EPFNOSUPPORT, EAFNOSUPPORT,
+                        EADDRINUSE,      EADDRNOTAVAIL,   ENETDOWN,     ENETUNREACH,  ENETRESET,
+                        ECONNABORTED,    ECONNRESET,      ENOBUFS,      EISCONN,      ENOTCONN,
+                        ESHUTDOWN,       EPIPE,           ETOOMANYREFS, ETIMEDOUT,    ECONNREFUSED,
+                        ELOOP,           ENAMETOOLONG,    EHOSTDOWN,    EHOSTUNREACH, ENOTEMPTY};
   for (int e : errnos) {
     const int code = platform::TranslateErrno(e);
     EXPECT_TRUE((code >= 10004 && code <= 10066)) << e;
@@ -45,12 +45,13 @@ TEST(ErrorText, EveryTranslatedErrnoHasAText) {
 TEST(ErrorText, TranslationTable) {
   struct Case {
     int errnoValue, code;
-  } cases[] = {{EINTR, 10004},        {EBADF, 10009},       {EACCES, 10013},
-               {EINVAL, 10022},       {EWOULDBLOCK, 10035}, {EMSGSIZE, 10040},
+  } cases[] = {{EINTR, 10004},        {EBADF, 10009},        {EACCES, 10013},
+               {EINVAL, 10022},       {EWOULDBLOCK, 10035},  {EMSGSIZE, 10040},
                {EADDRINUSE, 10048},   {ECONNABORTED, 10053}, {ECONNRESET, 10054},
-               {EPIPE, 10058},        {ETIMEDOUT, 10060},   {ECONNREFUSED, 10061},
-               {EHOSTUNREACH, 10065}, {ENOTSOCK, 10038},    {0, 0}};
-  for (const auto& c : cases) EXPECT_EQ(platform::TranslateErrno(c.errnoValue), c.code) << c.errnoValue;
+               {EPIPE, 10058},        {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},
+               {EHOSTUNREACH, 10065}, {ENOTSOCK, 10038},     {0, 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::TranslateErrno(c.errnoValue), c.code) << c.errnoValue;
   // An errno with no socket counterpart keeps its identity out of the table.
   EXPECT_EQ(platform::TranslateErrno(ENOENT), platform::kUntranslatedBase + ENOENT);
   EXPECT_STREQ(SocketErrorTextOf(platform::kUntranslatedBase + ENOENT), "");

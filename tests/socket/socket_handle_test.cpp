@@ -109,9 +109,9 @@ TEST_F(SocketHandleTest, RangeIsTriedFromTheTopDown) {
       other.BindLocal();
       FAIL();
     } catch (const EIdCanNotBindPortInRange& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "Liaison impossible dans l'étendue du port (" + std::to_string(base) + " - " +
-                    std::to_string(base + 2) + ")");
+      EXPECT_EQ(std::string(e.what()), "Liaison impossible dans l'étendue du port (" +
+                                           std::to_string(base) + " - " + std::to_string(base + 2) +
+                                           ")");
       EXPECT_EQ(other.Port, base) << "the last port tried is the minimum";
     }
     return;

@@ -39,7 +39,8 @@ TEST_F(StackTest, CheckSocketResultJudgesOnlyMinusOne) {
     FAIL();
   } catch (const EIdSocketError& e) {
     EXPECT_EQ(e.SocketErrorCode, 10054);
-    EXPECT_STREQ(e.what(), "Erreur de socket # 10054\r\nConnexion réinitialisée par l'homologue (peer).");
+    EXPECT_STREQ(e.what(),
+                 "Erreur de socket # 10054\r\nConnexion réinitialisée par l'homologue (peer).");
   }
 }
 
