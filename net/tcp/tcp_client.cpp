@@ -40,20 +40,7 @@ void TIdTCPClient::OpenConnection(int timeout) {
 }
 
 std::string TIdTCPClient::ConnectAndReceiveAll() {
-  OpenConnection(UseDefaultTimeout);
-  std::string text;
-  try {
-    text = ReceiveAll();
-  } catch (...) {
-    try {
-      CloseConnection();
-    } catch (...) {
-      // The read's failure is the one to report.
-    }
-    throw;
-  }
-  CloseConnection();
-  return text;
+  return OpenExchangeClose([this] { return ReceiveAll(); });
 }
 
 }  // namespace quillon

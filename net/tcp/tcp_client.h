@@ -23,6 +23,28 @@ class TIdTCPClient : public TIdTCPConnection {
   // Opens, reads everything until the peer closes, and closes.
   virtual std::string ConnectAndReceiveAll();
 
+ protected:
+  // Opens the connection, runs `exchange` and closes again. When the
+  // exchange fails the connection is closed too, and the exchange's failure
+  // is the one reported (a failure to close then is dropped).
+  template <typename Exchange>
+  std::string OpenExchangeClose(Exchange&& exchange) {
+    OpenConnection(UseDefaultTimeout);
+    std::string result;
+    try {
+      result = exchange();
+    } catch (...) {
+      try {
+        CloseConnection();
+      } catch (...) {
+      }
+      throw;
+    }
+    CloseConnection();
+    return result;
+  }
+
+ public:
   std::string BoundIP;
   int BoundPort = 0;
   int BoundPortLow = 0;

@@ -14,21 +14,10 @@ std::string TIdWhois::QueryWhois(const std::string& query) {
   // further lines (or a truncated one) to the server.
   if (query.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
     throw EIdWhoisInvalidQuery(msg::kWhoisInvalidQuery);
-  OpenConnection(UseDefaultTimeout);
-  std::string answer;
-  try {
+  return OpenExchangeClose([&] {
     SendLine(query);
-    answer = ReceiveAllUpTo(MaxAnswerBytes);
-  } catch (...) {
-    try {
-      CloseConnection();
-    } catch (...) {
-      // The exchange's own failure is the one to report.
-    }
-    throw;
-  }
-  CloseConnection();
-  return answer;
+    return ReceiveAllUpTo(MaxAnswerBytes);
+  });
 }
 
 }  // namespace quillon
