@@ -177,14 +177,7 @@ void TLookupOperations::Ping(const std::string& hostText) {
   Append("");
   for (int i = 0; i < 4; ++i) {
     CheckInterrupted();
-    try {
-      IdIcmpClient.SendEcho("", 0);
-    } catch (...) {
-      CheckInterrupted();
-      failed_ = true;
-      Append(kErrorHostNotFound + hostText);
-      return;
-    }
+    if (!SendOneEcho(hostText)) return;
     LastReplyAddress.clear();
   }
   Append(" ");
@@ -195,6 +188,18 @@ void TLookupOperations::Ping(const std::string& hostText) {
     Append("Average = n/a");
   else
     Append("Average = " + std::to_string(ReplyTimeTotal / ReplyCount) + " ms");
+}
+
+bool TLookupOperations::SendOneEcho(const std::string& hostText) {
+  try {
+    IdIcmpClient.SendEcho("", 0);
+    return true;
+  } catch (...) {
+    CheckInterrupted();
+    failed_ = true;
+    Append(kErrorHostNotFound + hostText);
+    return false;
+  }
 }
 
 void TLookupOperations::TraceRoute(const std::string& hostText) {
@@ -213,14 +218,7 @@ void TLookupOperations::TraceRoute(const std::string& hostText) {
     CheckInterrupted();
     if (!PrepareIcmp(IdIcmpClient.PacketTtl() + 1)) return;
     if (IdIcmpClient.Tag.load() == 1) return;
-    try {
-      IdIcmpClient.SendEcho("", 0);
-    } catch (...) {
-      CheckInterrupted();
-      failed_ = true;
-      Append(kErrorHostNotFound + hostText);
-      return;
-    }
+    if (!SendOneEcho(hostText)) return;
   }
   LastReplyAddress.clear();
 }

@@ -86,6 +86,9 @@ class TLookupOperations final : public TOperationRunner {
   // False (after writing the permission line) when the ICMP socket cannot
   // be opened with this time-to-live.
   bool PrepareIcmp(int ttl);
+  // Sends one echo request; on failure writes the host-not-found line and
+  // answers false.
+  bool SendOneEcho(const std::string& hostText);
 
   TLookupView& view_;
   std::atomic<bool> interrupted_{false};
