@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a build folder; each prints BENCH lines.
+# Then times quillon-cli against the usual tools (scripts/bench-compare.sh),
+# which writes docs/benchmarks.md with these lines too.
 set -uo pipefail
 build=${1:-build-release}
 status=0
+micro=$(mktemp /tmp/quillon-bench-micro.XXXXXX)
+trap 'rm -f "$micro"' EXIT
 shopt -s nullglob
 for b in "$build"/bench/*/bench_*; do
   [ -x "$b" ] || continue
-  echo "== $(basename "$b")"
-  "$b" || { echo "bench: $(basename "$b") failed" >&2; status=1; }
+  echo "== $(basename "$b")" | tee -a "$micro"
+  "$b" | tee -a "$micro"
+  [ "${PIPESTATUS[0]}" = 0 ] || { echo "bench: $(basename "$b") failed" >&2; status=1; }
 done
+echo "== bench-compare"
+bash "$(dirname "${BASH_SOURCE[0]}")/bench-compare.sh" "$build" --micro "$micro" || status=1
 exit $status

@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Times each quillon-cli operation against the tool a user would reach for
+# instead, on the same servers: the end-to-end world (scripts/e2e-world.sh)
+# is brought up, and inside its client namespace every pair runs in
+# alternation (ours first on odd runs, theirs first on even runs), RUNS
+# times after one untimed warm-up each. Prints the medians and the ratio
+# ours/theirs as BENCH lines and writes docs/benchmarks.md with the machine,
+# the date, the exact commands and the micro-benchmark lines of `make bench`.
+#
+#   bench-compare.sh [BUILD] [--runs N] [--micro FILE] [--doc FILE]
+#     BUILD    the build folder (default build-release): BUILD/app/quillon-cli
+#              and BUILD/tests/e2e/e2e_whois_server
+#     --runs   timed runs per pair (default 21, at least 20)
+#     --micro  output of scripts/bench.sh, whose BENCH lines go into the doc
+#     --doc    where to write the report (default docs/benchmarks.md)
+#
+# Needs root (network namespaces); without it, prints a skip line and ends.
+set -uo pipefail
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+ROOT=$(cd "$HERE/.." && pwd)
+
+build="build-release"
+runs=21
+micro=""
+doc="$ROOT/docs/benchmarks.md"
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --micro) micro=$2; shift 2 ;;
+    --doc) doc=$2; shift 2 ;;
+    -*) echo "bench-compare: unknown option $1" >&2; exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 20 ]; then
+  echo "bench-compare: --runs needs a number >= 20" >&2
+  exit 2
+fi
+
+if [ "$(id -u)" != 0 ]; then
+  echo "bench-compare: skipped: the side-by-side benchmark runs in network namespaces, which needs root (docs/benchmarks.md left as it was)"
+  exit 0
+fi
+
+build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-compare: no build folder '$build'" >&2; exit 1; }
+cli="$build/app/quillon-cli"
+whois_server="$build/tests/e2e/e2e_whois_server"
+if [ ! -x "$cli" ] || [ ! -x "$whois_server" ]; then
+  # A build without the window leaves the world's whois server out: make it.
+  cmake --build "$build" --target quillon-cli e2e_whois_server >/dev/null 2>&1
+fi
+[ -x "$cli" ] || { echo "bench-compare: $cli is missing" >&2; exit 1; }
+[ -x "$whois_server" ] || { echo "bench-compare: $whois_server is missing" >&2; exit 1; }
+[[ "$cli" =~ ^[A-Za-z0-9_./+-]+$ ]] || { echo "bench-compare: unusual characters in '$cli'" >&2; exit 1; }
+
+# The usual tools, with the packages they come from.
+missing=()
+for tool in whois:whois dig:bind9-dnsutils ping:iputils-ping traceroute:traceroute \
+  mtr:mtr-tiny curl:curl; do
+  command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bench-compare: skipped: missing packages: ${missing[*]} (scripts/deps.sh installs them)"
+  exit 0
+fi
+
+# The world, removed on the way out (and by its watchdog if we are killed).
+world="qe2c$$"
+work=$(mktemp -d /tmp/quillon-bench.XXXXXX)
+# shellcheck disable=SC2317  # called by the trap
+cleanup() {
+  bash "$HERE/e2e-world.sh" down "$world" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ \
+  >"$work/facts" 2>"$work/world.err"; then
+  echo "bench-compare: the test world did not come up:" >&2
+  cat "$work/world.err" >&2
+  exit 1
+fi
+fact() { sed -n "s/^$1=//p" "$work/facts" | head -1; }
+public_host=$(fact PUBLIC_HOST)
+dest=$(fact DEST_HOST)
+url="http://$public_host/misc/ip.php"
+
+# The pairs: name | our command | their command. quillon-cli resolves names
+# and looks up the reverse names of the replies; so do the tools as written.
+pairs=(
+  "whois|$cli whois quillon.fr|whois -h whois.nic.fr quillon.fr"
+  "mx|$cli mx alias.test|dig +short MX alias.test"
+  "ping|$cli ping $dest|ping -c 4 -i 0.01 $dest"
+  "trace_traceroute|$cli trace $dest|traceroute -I -q 1 $dest"
+  "trace_mtr|$cli trace $dest|mtr -r -c 1 $dest"
+  "info|$cli info|curl -s $url"
+)
+printf '%s\n' "${pairs[@]}" >"$work/pairs"
+
+# Runs inside the client namespace: one warm-up of each command (its output
+# kept for the checks below), then the timed runs in alternation. Each line
+# of the result: pair side run microseconds exit-status.
+cat >"$work/inner.sh" <<'EOF'
+set -u
+work=$1 runs=$2
+time_one() {  # pair side run command...
+  local pair=$1 side=$2 run=$3 t0 t1 rc
+  shift 3
+  t0=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1
+  rc=$?
+  t1=$EPOCHREALTIME
+  echo "$pair $side $run $(( ${t1/./} - ${t0/./} )) $rc" >>"$work/times"
+}
+while IFS='|' read -r pair ours theirs; do
+  read -ra o <<<"$ours"
+  read -ra t <<<"$theirs"
+  "${o[@]}" >"$work/$pair.ours.out" 2>&1
+  "${t[@]}" >"$work/$pair.theirs.out" 2>&1
+  for ((r = 1; r <= runs; r++)); do
+    if ((r % 2)); then
+      time_one "$pair" ours $r "${o[@]}"
+      time_one "$pair" theirs $r "${t[@]}"
+    else
+      time_one "$pair" theirs $r "${t[@]}"
+      time_one "$pair" ours $r "${o[@]}"
+    fi
+  done
+done <"$work/pairs"
+EOF
+echo "bench-compare: $runs runs of each pair in world $world ..." >&2
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
+if ! ip netns exec "$world" bash "$work/inner.sh" "$work" "$runs"; then
+  echo "bench-compare: the timed runs failed" >&2
+  exit 1
+fi
+
+# Checks that each command did its work (on the warm-up's output), so that
+# a fast failure is never timed as a fast success.
+check() {  # pair side pattern [count]
+  local n
+  n=$(grep -cE "$3" "$work/$1.$2.out")
+  [ "$n" -ge "${4:-1}" ] || echo "$1 $2: output lacks '$3' (x${4:-1}): $(head -c 300 "$work/$1.$2.out" | tr '\n' '|')"
+}
+problems=$(
+  check whois ours 'whois\.nic\.fr'
+  check whois theirs 'whois\.nic\.fr'
+  check mx ours '^Found #[0-9]+: mx[12]\.quillon\.test' 2
+  check mx theirs '^[0-9]+ mx[12]\.quillon\.test\.$' 2
+  check ping ours '^response from host ' 4
+  check ping theirs ' 0% packet loss'
+  check trace_traceroute ours '^response from host '
+  check trace_traceroute theirs "\(${dest//./\\.}|$(fact DEST_ADDR)"
+  check trace_mtr theirs 'dest\.quillon\.test'
+  check info ours '^Online'
+  check info theirs '^198\.18\.1\.2$'
+)
+failed_runs=$(awk '$5 != 0 {print $1 " " $2 " run " $3 " exit " $5}' "$work/times")
+
+# Medians (ms, 2 decimals) and ratios.
+median() {  # pair side → median in ms
+  awk -v p="$1" -v s="$2" '$1 == p && $2 == s {print $4}' "$work/times" | sort -n |
+    awk '{v[NR] = $1} END {
+      if (NR == 0) { print "nan"; exit }
+      m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+      printf "%.2f\n", m / 1000 }'
+}
+spread() {  # pair side → "min–max" in ms
+  awk -v p="$1" -v s="$2" '$1 == p && $2 == s {print $4}' "$work/times" | sort -n |
+    awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.1f–%.1f\n", lo / 1000, hi / 1000}'
+}
+declare -A med_ours med_theirs ratio
+bench_lines=()
+for line in "${pairs[@]}"; do
+  pair=${line%%|*}
+  med_ours[$pair]=$(median "$pair" ours)
+  med_theirs[$pair]=$(median "$pair" theirs)
+  ratio[$pair]=$(awk -v a="${med_ours[$pair]}" -v b="${med_theirs[$pair]}" 'BEGIN {printf "%.3f", a / b}')
+  bench_lines+=("BENCH compare_${pair}_quillon ${med_ours[$pair]} ms"
+    "BENCH compare_${pair}_peer ${med_theirs[$pair]} ms"
+    "BENCH compare_${pair}_ratio ${ratio[$pair]} ratio")
+done
+printf '%s\n' "${bench_lines[@]}"
+status=0
+if [ -n "$problems" ] || [ -n "$failed_runs" ]; then
+  echo "bench-compare: some runs did not do their work:" >&2
+  [ -n "$problems" ] && echo "$problems" >&2
+  [ -n "$failed_runs" ] && echo "$failed_runs" | head -20 >&2
+  status=1
+fi
+
+# The report.
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+rel_cli=${cli#"$ROOT/"}
+{
+  echo "# Benchmarks"
+  echo
+  echo "Written by \`make bench\` (scripts/bench.sh, then scripts/bench-compare.sh);"
+  echo "do not edit by hand."
+  echo
+  echo "- Date: $started"
+  echo "- Machine: $(nproc) CPUs, ${cpu:-unknown CPU}; Linux $(uname -r)"
+  echo "- Build: Release, \`$rel_cli\`"
+  echo
+  echo "## quillon-cli against the usual tools"
+  echo
+  echo "Both programs of a pair run in the client namespace of the end-to-end"
+  echo "test world (docs/test-world.md), against the same servers (nsd, the"
+  echo "world's whois servers, nginx, two routers before the destination), in"
+  echo "alternation: $runs timed runs each after one warm-up, every run a fresh"
+  echo "process started by bash, wall-clock time from fork to exit. The"
+  echo "figures are medians; the ratio is ours / theirs (below 1: we are faster)."
+  echo "Names are resolved through the world's DNS server, and reverse names of"
+  echo "the replies are looked up, by both sides. Our ping sends its four"
+  echo "requests back to back (each once the previous one is answered); ping(8)"
+  echo "sends one every 10 ms."
+  echo
+  echo "| Operation | quillon-cli median (ms) | Peer median (ms) | Ratio | quillon-cli min–max | Peer min–max |"
+  echo "|---|---:|---:|---:|---:|---:|"
+  for line in "${pairs[@]}"; do
+    IFS='|' read -r pair ours theirs <<<"$line"
+    peer=${theirs%% *}
+    echo "| ${pair%%_*} vs $peer | ${med_ours[$pair]} | ${med_theirs[$pair]} | ${ratio[$pair]} | $(spread "$pair" ours) | $(spread "$pair" theirs) |"
+  done
+  echo
+  echo "Commands, as run (each as \`ip netns exec WORLD bash\` loop of fresh processes):"
+  echo
+  echo '```'
+  for line in "${pairs[@]}"; do
+    IFS='|' read -r pair ours theirs <<<"$line"
+    printf '%-17s %s\n' "$pair" "${ours/#"$ROOT/"/}"
+    printf '%-17s %s\n' "" "$theirs"
+  done
+  echo '```'
+  if [ $status != 0 ]; then
+    echo
+    echo "**Some runs did not do their work; the figures above are not valid:**"
+    echo
+    echo '```'
+    [ -n "$problems" ] && echo "$problems"
+    [ -n "$failed_runs" ] && echo "$failed_runs" | head -20
+    echo '```'
+  fi
+  echo
+  echo '```'
+  printf '%s\n' "${bench_lines[@]}"
+  echo '```'
+  echo
+  echo "## Micro-benchmarks"
+  echo
+  if [ -n "$micro" ] && [ -s "$micro" ]; then
+    echo "The \`BENCH\` lines of the benchmark programs (\`${build#"$ROOT/"}/bench/*/bench_*\`), from the same run:"
+    echo
+    echo '```'
+    grep -E '^(== |BENCH )' "$micro"
+    echo '```'
+  else
+    echo "Not part of this run (scripts/bench.sh passes them with --micro)."
+  fi
+} >"$doc.tmp" && mv "$doc.tmp" "$doc"
+echo "bench-compare: wrote ${doc#"$ROOT/"}" >&2
+exit $status
