@@ -223,6 +223,17 @@ rel_cli=${cli#"$ROOT/"}
     peer=${theirs%% *}
     echo "| ${pair%%_*} vs $peer | ${med_ours[$pair]} | ${med_theirs[$pair]} | ${ratio[$pair]} | $(spread "$pair" ours) | $(spread "$pair" theirs) |"
   done
+  above=""
+  for line in "${pairs[@]}"; do
+    pair=${line%%|*}
+    awk -v r="${ratio[$pair]}" 'BEGIN {exit !(r > 1.0)}' && above+="${above:+, }$pair (${ratio[$pair]})"
+  done
+  echo
+  if [ -n "$above" ]; then
+    echo "Goal: every ratio at most 1.0. Above it in this run: $above."
+  else
+    echo "Goal: every ratio at most 1.0. Met in this run."
+  fi
   echo
   echo "Commands, as run (each as \`ip netns exec WORLD bash\` loop of fresh processes):"
   echo
