@@ -2,6 +2,7 @@
 #include "app/lookup_operations.h"
 
 #include "net/dns/records.h"
+#include "net/socket/stack.h"
 #include "net/socket/text_helpers.h"
 
 namespace quillon {
@@ -175,6 +176,7 @@ void TLookupOperations::Ping(const std::string& hostText) {
   IdIcmpClient.Tag.store(2);
   Append("Ping for " + hostText);
   Append("");
+  if (!ResolveIcmpHost(hostText)) return;
   for (int i = 0; i < 4; ++i) {
     CheckInterrupted();
     if (!SendOneEcho(hostText)) return;
@@ -188,6 +190,18 @@ void TLookupOperations::Ping(const std::string& hostText) {
     Append("Average = n/a");
   else
     Append("Average = " + std::to_string(ReplyTimeTotal / ReplyCount) + " ms");
+}
+
+bool TLookupOperations::ResolveIcmpHost(const std::string& hostText) {
+  try {
+    IdIcmpClient.Host = SharedStack().ResolveHostName(hostText);
+    return true;
+  } catch (...) {
+    CheckInterrupted();
+    failed_ = true;
+    Append(kErrorHostNotFound + hostText);
+    return false;
+  }
 }
 
 bool TLookupOperations::SendOneEcho(const std::string& hostText) {
@@ -214,6 +228,7 @@ void TLookupOperations::TraceRoute(const std::string& hostText) {
   LastReplyAddress.clear();
   Append("Trace Route for " + hostText);
   Append("");
+  if (!ResolveIcmpHost(hostText)) return;
   for (int probe = 0; probe < 51; ++probe) {
     CheckInterrupted();
     if (!PrepareIcmp(IdIcmpClient.PacketTtl() + 1)) return;

@@ -89,6 +89,10 @@ class TLookupOperations final : public TOperationRunner {
   // Sends one echo request; on failure writes the host-not-found line and
   // answers false.
   bool SendOneEcho(const std::string& hostText);
+  // Resolves the host once for the whole ping or trace, so that the echo
+  // requests do not ask the resolver again each time; on failure writes the
+  // host-not-found line and answers false.
+  bool ResolveIcmpHost(const std::string& hostText);
 
   TLookupView& view_;
   std::atomic<bool> interrupted_{false};
