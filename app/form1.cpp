@@ -87,6 +87,9 @@ void TForm1::BuildControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  // Tab and Shift+Tab move focus along the tab order instead of typing a
+  // TAB, so that a keyboard user can reach the buttons after the text area.
+  Memo1->setTabChangesFocus(true);
 
   bdns = makeButton("bdns", "DNS Mx", 56);
   btping = makeButton("btping", "Ping", 80);
@@ -105,6 +108,7 @@ void TForm1::BuildControls() {
   // window-text colour that their palettes carry, or the colours set on them
   // never show.
   Label1->setForegroundRole(QPalette::WindowText);
+  Label1->setTextFormat(Qt::PlainText);
   Label1->setCursor(Qt::PointingHandCursor);
   {
     QPalette palette = Label1->palette();
@@ -124,6 +128,9 @@ void TForm1::BuildControls() {
     label->setGeometry(left, top, 5, 16);
     label->setFont(SansFont(13, true));
     label->setForegroundRole(QPalette::WindowText);
+    // The captions come from the network (the public-address body): shown as
+    // typed, never as rich text that could draw markup or load files.
+    label->setTextFormat(Qt::PlainText);
     return label;
   };
   Online = makeInfoLabel("Online", 8, 24);
@@ -135,6 +142,7 @@ void TForm1::BuildControls() {
   Label2->setObjectName("Label2");
   Label2->setGeometry(24, 128, 154, 29);
   Label2->setFont(SansFont(24, true));
+  Label2->setTextFormat(Qt::PlainText);
   Label2->setForegroundRole(QPalette::WindowText);
   Label2->setVisible(false);
 

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -264,6 +266,55 @@ TEST_F(Window, ViewShowsBytesAsUtf8OrLatin1AndKeepsOrder) {
   view.SetColour(TInfoLabel::Online, kOfflineRed);
   QTest::qWait(20);
   EXPECT_EQ(form->Online->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+// A public-address body that starts with markup (a hotel login page, a
+// hostile service) is shown character for character, never drawn as HTML.
+TEST_F(Window, NetworkTextIsShownAsPlainText) {
+  test::TcpServer server([](int fd) {
+    test::RecvLine(fd);
+    test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 8\r\nConnection: close\r\n\r\n<b>x</b>");
+  });
+  auto form = std::make_unique<TForm1>([&](TLookupView& view) {
+    auto runner = std::make_unique<TLookupOperations>(view);
+    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(server.port()) + "/misc/ip.php";
+    return runner;
+  });
+  ShowAndActivate(*form);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 1; }, 5000));
+  QTest::qWait(50);
+  EXPECT_EQ(form->IP1->text(), "<b>x</b>");
+  for (QLabel* label : std::initializer_list<QLabel*>{form->Online, form->IP1, form->Local,
+                                                      form->IP2, form->Label1, form->Label2})
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+  // Drawn as rich text the label would be one bold "x" wide.
+  EXPECT_GE(form->IP1->width(), QFontMetrics(form->IP1->font()).horizontalAdvance("<b>x</b>"));
+  // The text area is plain text too, whatever it is given.
+  form->View().ReplaceText("<img src=\"/etc/x\">");
+  QTest::qWait(50);
+  EXPECT_EQ(form->Memo1->toPlainText(), "<img src=\"/etc/x\">");
+}
+
+// Tab in the text area moves on to "DNS Mx"; Shift+Tab goes back to "Whois";
+// neither types a TAB.
+TEST_F(Window, TabAndShiftTabLeaveTheTextArea) {
+  auto form = MakeGated();
+  gate->Open(true);
+  ShowAndActivate(*form);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 1; }, 2000));
+  form->Memo1->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Memo1->hasFocus(); }, 1000));
+  QTest::keyClick(form->Memo1, Qt::Key_Tab);
+  EXPECT_TRUE(form->bdns->hasFocus());
+  QTest::keyClick(form->bdns, Qt::Key_Tab);
+  EXPECT_TRUE(form->btping->hasFocus());
+  QTest::keyClick(form->btping, Qt::Key_Tab);
+  EXPECT_TRUE(form->bttracert->hasFocus());
+  form->Memo1->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Memo1->hasFocus(); }, 1000));
+  QTest::keyClick(form->Memo1, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(form->bwhois->hasFocus());
+  EXPECT_FALSE(form->Memo1->toPlainText().contains('\t'));
 }
 
 TEST_F(Window, ClosingWhileIdleEndsWithinASecond) {
