@@ -8,6 +8,7 @@
 #include "app/cli_view.h"
 #include "app/domain_helpers.h"
 #include "app/lookup_operations.h"
+#include "net/socket/error_text.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ int UsageError(const std::string& message) {
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  const TSocketLibraryRelease socketLibrary;
   if (argc < 2) return UsageError("missing command");
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {

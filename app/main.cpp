@@ -13,6 +13,7 @@
 
 #include "app/form1.h"
 #include "app/lookup_operations.h"
+#include "net/socket/error_text.h"
 
 namespace {
 
@@ -27,6 +28,8 @@ void OnTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Released as main returns; the early exit below leaves it to the worker.
+  const quillon::TSocketLibraryRelease socketLibrary;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(quillon::kApplicationTitle));
 

@@ -20,6 +20,16 @@ int StartSocketLibrary(uint16_t requestedVersion, TWSAData& data);
 // Releases the library (once, whoever calls): later socket calls raise.
 void UnloadSocketLibrary();
 bool SocketLibraryLoaded();
+// Unloads the library when it goes out of scope. A program keeps one as the
+// first object of main, so the library is released as the program ends,
+// after every component has gone.
+class TSocketLibraryRelease {
+ public:
+  TSocketLibraryRelease() = default;
+  TSocketLibraryRelease(const TSocketLibraryRelease&) = delete;
+  TSocketLibraryRelease& operator=(const TSocketLibraryRelease&) = delete;
+  ~TSocketLibraryRelease() { UnloadSocketLibrary(); }
+};
 // Raises EIdWS2StubError naming `function` unless the library is started.
 void RequireSocketLibrary(const char* function);
 

@@ -227,9 +227,10 @@ int Connect(int fd, const sockaddr_in& addr) {
 }
 
 int Accept(int fd, sockaddr_in& peer) {
+  // Zeroed first: callers format the record even when the call fails.
+  std::memset(&peer, 0, sizeof peer);
   if (FaultInjector::ShouldFail(Call::Accept)) return Failed(-1);
   socklen_t len = sizeof peer;
-  std::memset(&peer, 0, sizeof peer);
   return Failed(::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
 }
 
@@ -244,9 +245,9 @@ long Recv(int fd, void* buffer, size_t length, int flags) {
 }
 
 long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_in& from) {
+  std::memset(&from, 0, sizeof from);
   if (FaultInjector::ShouldFail(Call::RecvFrom)) return Failed(-1L);
   socklen_t len = sizeof from;
-  std::memset(&from, 0, sizeof from);
   return Failed(static_cast<long>(
       ::recvfrom(fd, buffer, length, flags, reinterpret_cast<sockaddr*>(&from), &len)));
 }

@@ -135,7 +135,7 @@ void TIdStackPosix::RefillLocalAddresses() {
 
 TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) {
   RequireSocketLibrary("accept");
-  sockaddr_in peer;
+  sockaddr_in peer{};
   const int r = platform::Accept(s, peer);
   ip = RecordText(peer);
   port = ntohs(peer.sin_port);
@@ -229,7 +229,7 @@ long TIdStackPosix::SockRecv(TIdStackSocketHandle s, void* buffer, size_t length
 long TIdStackPosix::SockRecvFrom(TIdStackSocketHandle s, void* buffer, size_t length, int flags,
                                  std::string& ip, int& port) {
   RequireSocketLibrary("recvfrom");
-  sockaddr_in from;
+  sockaddr_in from{};
   const long r = platform::RecvFrom(s, buffer, length, flags, from);
   ip = RecordText(from);
   port = ntohs(from.sin_port);

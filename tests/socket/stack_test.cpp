@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "net/socket/component.h"
@@ -165,6 +166,36 @@ TEST_F(StackTest, WaitReportsReadySocketsInOrder) {
   std::vector<int> closed{high};
   EXPECT_EQ(stack_.WaitSockets(&closed, nullptr, 0, nullptr), -1);
   EXPECT_EQ(stack_.LastErrorCode(), 10009);
+}
+
+// A failed accept or recvfrom still hands back an address record, which the
+// stack formats: it must be zeroed, not left as whatever the stack held.
+TEST_F(StackTest, FailedAcceptAndRecvFromGiveAZeroAddress) {
+  sockaddr_in record;
+  std::memset(&record, 0xAB, sizeof record);
+  platform::FaultInjector::FailNth(platform::Call::Accept, 1, ECONNABORTED);
+  EXPECT_EQ(platform::Accept(-1, record), -1);
+  EXPECT_EQ(record.sin_addr.s_addr, 0u);
+  EXPECT_EQ(record.sin_port, 0);
+  std::memset(&record, 0xAB, sizeof record);
+  char byte = 0;
+  platform::FaultInjector::FailNth(platform::Call::RecvFrom, 1, ECONNREFUSED);
+  EXPECT_EQ(platform::RecvFrom(-1, &byte, 1, 0, record), -1);
+  EXPECT_EQ(record.sin_addr.s_addr, 0u);
+  EXPECT_EQ(record.sin_port, 0);
+
+  std::string ip = "unset";
+  int port = -1;
+  platform::FaultInjector::FailNth(platform::Call::Accept, 1, ECONNABORTED);
+  EXPECT_EQ(stack_.SockAccept(-1, ip, port), -1);
+  EXPECT_EQ(ip, "0.0.0.0");
+  EXPECT_EQ(port, 0);
+  ip = "unset";
+  port = -1;
+  platform::FaultInjector::FailNth(platform::Call::RecvFrom, 1, ECONNREFUSED);
+  EXPECT_EQ(stack_.SockRecvFrom(-1, &byte, 1, 0, ip, port), -1);
+  EXPECT_EQ(ip, "0.0.0.0");
+  EXPECT_EQ(port, 0);
 }
 
 TEST(SocketList, HoldsSixtyFourAndMovesTheLastIntoAGap) {
