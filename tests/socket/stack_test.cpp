@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,8 +155,22 @@ TEST_F(StackTest, WaitReportsReadySocketsInOrder) {
   EXPECT_GE(platform::TickCount() - start, 140u);
   EXPECT_TRUE(idle.empty());
 
-  // Descriptors from 1024 up are beyond what select could hold.
-  const int high = ::dup2(b[0], 1500);
+  // Descriptors from 1024 up are beyond what select could hold. A normal
+  // user's soft limit is often 1024: raise it to the hard limit first.
+  constexpr int kHigh = 1500;
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit saved = limit;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= kHigh) {
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= kHigh) {
+      for (int fd : {a[0], a[1], b[0], b[1]}) ::close(fd);
+      GTEST_SKIP() << "the hard limit on open files (" << limit.rlim_max
+                   << ") is too low for descriptor " << kHigh;
+    }
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0) << std::strerror(errno);
+  }
+  const int high = ::dup2(b[0], kHigh);
   ASSERT_EQ(high, 1500);
   std::vector<int> highList{high};
   std::vector<int> writes{a[1]};
@@ -166,6 +181,7 @@ TEST_F(StackTest, WaitReportsReadySocketsInOrder) {
   std::vector<int> closed{high};
   EXPECT_EQ(stack_.WaitSockets(&closed, nullptr, 0, nullptr), -1);
   EXPECT_EQ(stack_.LastErrorCode(), 10009);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 // A failed accept or recvfrom still hands back an address record, which the
