@@ -1,8 +1,6 @@
 // Interruptible component variants; see interruptible.h.
 #include "app/interruptible.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 
 namespace quillon {
@@ -18,7 +16,7 @@ TInterruptibleIOHandler::TInterruptibleIOHandler(const std::atomic<bool>& interr
 void TInterruptibleIOHandler::WakeWait() {
   // shutdown on a connecting TCP socket aborts the connect; on a connected
   // one it ends every wait for data.
-  if (handle_ && handle_->IsOpen()) ::shutdown(handle_->SocketId(), SHUT_RDWR);
+  if (handle_) handle_->WakeWaiters();
 }
 
 void TInterruptibleIOHandler::Arm(std::chrono::milliseconds limit, size_t maxBytes) {
@@ -101,25 +99,34 @@ TInterruptibleResolver::TInterruptibleResolver(const std::atomic<bool>& interrup
     : interrupted_(interrupted) {}
 
 TInterruptibleResolver::~TInterruptibleResolver() {
-  socketId_.store(-1);
+  // The base releases the socket after this; no wake may reach it then.
+  std::lock_guard guard(socketLock_);
+  active_ = nullptr;
 }
 
 TIdSocketHandle& TInterruptibleResolver::AcquireSocket() {
   if (interrupted_.load()) throw EOperationInterrupted("Interrupted");
-  TIdSocketHandle& handle = TIdDNSResolver::AcquireSocket();
-  socketId_.store(handle.SocketId());
-  return handle;
+  TIdSocketHandle* handle = nullptr;
+  {
+    std::lock_guard guard(socketLock_);
+    handle = &TIdDNSResolver::AcquireSocket();
+    active_ = handle;
+  }
+  // A wake that came before the socket existed found nothing to shut down.
+  if (interrupted_.load()) throw EOperationInterrupted("Interrupted");
+  return *handle;
 }
 
 void TInterruptibleResolver::ReleaseSocket() {
-  socketId_.store(-1);
+  std::lock_guard guard(socketLock_);
+  active_ = nullptr;
   TIdDNSResolver::ReleaseSocket();
 }
 
 void TInterruptibleResolver::WakeWait() {
-  const int fd = socketId_.load();
+  std::lock_guard guard(socketLock_);
   // shutdown wakes a poll on a UDP socket (connected or not) at once.
-  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  if (active_) active_->WakeWaiters();
 }
 
 }  // namespace quillon

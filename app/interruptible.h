@@ -1,13 +1,15 @@
 // Component variants whose waits give way when the lookup is interrupted
 // (the window closing): the TCP transport and the ICMP client wait in short
 // slices and check the stop flag between them; the DNS resolver's socket can
-// be shut down from another thread to end its wait. The TCP transport can
-// also bound a whole exchange in time and in bytes received.
+// be shut down from another thread to end its wait, never after it has been
+// closed. The TCP transport can also bound a whole exchange in time and in
+// bytes received.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 
 #include "net/dns/resolver.h"
@@ -35,7 +37,8 @@ class TInterruptibleIOHandler : public TIdIOHandlerSocket {
   void Disarm();
 
   // From another thread: shuts the socket down, which ends a connect or a
-  // wait in progress at once (the socket itself is closed by its owner).
+  // wait in progress at once (the socket itself is closed by its owner; a
+  // socket already closed is left alone).
   void WakeWait();
 
   void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
@@ -72,13 +75,15 @@ class TInterruptibleResolver : public TIdDNSResolver {
 
   TIdSocketHandle& AcquireSocket() override;
   void ReleaseSocket() override;
-  // From another thread: wakes a wait on the resolver's socket. The socket
-  // stays open (only shut down), so its number cannot be reused meanwhile.
+  // From another thread: wakes a wait on the resolver's socket by shutting
+  // it down. Exclusive with releasing the socket, so it never reaches a
+  // handle or a descriptor number that has gone meanwhile.
   void WakeWait();
 
  private:
   const std::atomic<bool>& interrupted_;
-  std::atomic<int> socketId_{-1};
+  std::mutex socketLock_;  // guards active_ and the life of what it points to
+  TIdSocketHandle* active_ = nullptr;
 };
 
 }  // namespace quillon

@@ -35,11 +35,13 @@ void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
 
 void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
   ShutAndClose();
+  std::lock_guard guard(lifeLock_);
   socketId_.store(SharedStack().NewSocket(socketType, protocol));
   isOpen_.store(true);
 }
 
 void TIdSocketHandle::ShutAndClose() {
+  std::lock_guard guard(lifeLock_);
   if (!isOpen_.exchange(false)) return;
   TIdStack& stack = SharedStack();
   const TIdStackSocketHandle s = socketId_.load();
@@ -47,9 +49,19 @@ void TIdSocketHandle::ShutAndClose() {
   stack.SockClose(s);
 }
 
+bool TIdSocketHandle::WakeWaiters() {
+  std::lock_guard guard(lifeLock_);
+  if (!isOpen_.load()) return false;
+  SharedStack().SockShutdown(socketId_.load(), SHUT_RDWR);
+  return true;
+}
+
 void TIdSocketHandle::ResetBinding(bool resetLocal) {
-  isOpen_.store(false);
-  socketId_.store(Id_INVALID_SOCKET);
+  {
+    std::lock_guard guard(lifeLock_);
+    isOpen_.store(false);
+    socketId_.store(Id_INVALID_SOCKET);
+  }
   if (resetLocal) {
     IP.clear();
     Port = 0;
@@ -112,8 +124,11 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listening) {
   TIdStack& stack = SharedStack();
   const TIdStackSocketHandle s = stack.SockAccept(listening, IP, Port);
   if (stack.CheckSocketResult(s, {kInterrupted, kNotASocket})) return false;
-  socketId_.store(s);
-  isOpen_.store(true);
+  {
+    std::lock_guard guard(lifeLock_);
+    socketId_.store(s);
+    isOpen_.store(true);
+  }
   RefreshLocalBinding();
   RefreshPeerBinding();
   return true;

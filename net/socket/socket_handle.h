@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 #include "net/socket/stack.h"
@@ -41,6 +42,12 @@ class TIdSocketHandle {
   bool WaitReadable(int timeoutMs);
   void RefreshLocalBinding();
   void RefreshPeerBinding();
+  // From any thread: shuts the open socket down in both directions, which
+  // ends a connect, a wait or a read in progress on it. Exclusive with
+  // closing and replacing the socket, so it never reaches a number that has
+  // been closed meanwhile and may already name another descriptor. False
+  // when no socket was open.
+  bool WakeWaiters();
 
   TIdStackSocketHandle SocketId() const { return socketId_.load(); }
   bool IsOpen() const { return isOpen_.load(); }
@@ -57,6 +64,8 @@ class TIdSocketHandle {
   // while the owner may close the socket to end its wait.
   std::atomic<TIdStackSocketHandle> socketId_{Id_INVALID_SOCKET};
   std::atomic<bool> isOpen_{false};
+  // Held while the socket is closed or replaced, and by WakeWaiters.
+  std::mutex lifeLock_;
 };
 
 }  // namespace quillon
