@@ -70,6 +70,7 @@ class TForm1 : public QWidget {
   TMyWhois& LookupWorker() { return *lookupWorker_; }
   TWaitThread& WaitIndicator() { return *waitIndicator_; }
   TQtView& View() { return *view_; }
+  TQtMainThreadDispatcher& Dispatcher() { return dispatcherScope_.Dispatcher(); }
 
   // FormDestroy: ends the indicator, then the worker, within `limit` in
   // all. False when the worker was still inside an operation at the end of
@@ -95,6 +96,10 @@ class TForm1 : public QWidget {
   void BuildControls();
   void StartOperation(int code);
 
+  // First in, last out: the network threads' calls to the main thread (the
+  // address watch's checks) run on this window's event loop as long as any
+  // component lives.
+  TQtDispatcherScope dispatcherScope_{this};
   std::unique_ptr<TQtView> view_;
   std::unique_ptr<TOperationRunner> runner_;
   std::unique_ptr<TWaitThread> waitIndicator_;

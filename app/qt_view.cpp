@@ -106,4 +106,33 @@ void TQtView::Close() {
   closed_.store(true);
 }
 
+TQtMainThreadDispatcher::TQtMainThreadDispatcher(QObject* context) : context_(context) {}
+
+void TQtMainThreadDispatcher::Detach() {
+  {
+    std::lock_guard<std::mutex> guard(wakeLock_);
+    context_ = nullptr;
+  }
+  Shutdown();
+}
+
+void TQtMainThreadDispatcher::Wake() {
+  std::lock_guard<std::mutex> guard(wakeLock_);
+  if (!context_) return;
+  // The event is dropped with `context` if it goes first; the dispatcher
+  // outlives `context` (Detach comes before it goes).
+  QMetaObject::invokeMethod(
+      context_, [this] { ServePending(); }, Qt::QueuedConnection);
+}
+
+TQtDispatcherScope::TQtDispatcherScope(QObject* context)
+    : dispatcher_(std::make_shared<TQtMainThreadDispatcher>(context)) {
+  SetMainThreadDispatcher(dispatcher_);
+}
+
+TQtDispatcherScope::~TQtDispatcherScope() {
+  dispatcher_->Detach();
+  if (MainThreadDispatcher() == dispatcher_) SetMainThreadDispatcher(nullptr);
+}
+
 }  // namespace quillon

@@ -1,16 +1,20 @@
 // The window's side of the lookup view: every change asked for by the worker
 // or the wait indicator is queued to the window's thread, in the order made,
-// and nothing at all is changed once the window has started closing.
+// and nothing at all is changed once the window has started closing. Also
+// the main-thread dispatcher that hands the network threads' calls (the
+// address watch's checks) to the window's event loop.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/lookup_view.h"
+#include "net/thread/main_thread_call.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -61,6 +65,39 @@ class TQtView final : public TLookupView, public TWaitLabel {
   std::atomic<bool> closed_{false};
   std::atomic<unsigned> posted_{0};
   int lines_ = 0;  // lines of the text area; used on the window's thread only
+};
+
+// Runs the calls that background threads hand to the main thread from the
+// window's event loop: each queued call posts one event to `context`, whose
+// handler runs what is waiting.
+class TQtMainThreadDispatcher final : public TQueuedMainThreadDispatcher {
+ public:
+  // Constructed on the window's thread, which becomes the main thread.
+  explicit TQtMainThreadDispatcher(QObject* context);
+  // On the window's thread before `context` goes: no event is posted to it
+  // any more, and every call still waiting returns without running.
+  void Detach();
+
+ protected:
+  void Wake() override;
+
+ private:
+  std::mutex wakeLock_;  // keeps `context_` alive for the length of a post
+  QObject* context_;
+};
+
+// Installs a Qt dispatcher for the life of the scope (the window's), and
+// uninstalls it if it is still the one installed.
+class TQtDispatcherScope {
+ public:
+  explicit TQtDispatcherScope(QObject* context);
+  ~TQtDispatcherScope();
+  TQtDispatcherScope(const TQtDispatcherScope&) = delete;
+  TQtDispatcherScope& operator=(const TQtDispatcherScope&) = delete;
+  TQtMainThreadDispatcher& Dispatcher() { return *dispatcher_; }
+
+ private:
+  std::shared_ptr<TQtMainThreadDispatcher> dispatcher_;
 };
 
 }  // namespace quillon

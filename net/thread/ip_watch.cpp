@@ -36,6 +36,12 @@ void TIdIPWatchThread::RunOneUnit() {
 
 // ---- component ----
 
+namespace {
+// The watch whose check (run for its watch thread) is running on this
+// thread: the main thread with a dispatcher, the watch thread without one.
+thread_local const TIdIPWatch* tCheckingWatch = nullptr;
+}  // namespace
+
 TIdIPWatch::TIdIPWatch() = default;
 
 TIdIPWatch::~TIdIPWatch() {
@@ -69,6 +75,8 @@ bool TIdIPWatch::Active() const {
 }
 
 void TIdIPWatch::SetActive(bool value) {
+  const bool insideCheck = tCheckingWatch == this;
+  if (!insideCheck) ReapRetired();
   std::unique_ptr<TIdIPWatchThread> ending;
   {
     std::lock_guard guard(activeLock_);
@@ -76,10 +84,18 @@ void TIdIPWatch::SetActive(bool value) {
     if (value) {
       auto thread = std::make_unique<TIdIPWatchThread>();
       thread->Watch = this;
-      thread->Check = [this] { CheckNow(); };
+      thread->Check = [this] { RunWatchCheck(); };
       thread->SetInterval(WatchInterval());
       thread->StartWork();
       thread_ = std::move(thread);
+      return;
+    }
+    if (insideCheck) {
+      // The thread waits for this very check (or is this thread): waiting
+      // for it here would never end, and freeing it would pull the thread
+      // from under itself. It ends once the check returns.
+      thread_->RequestEnd();
+      retired_.push_back(std::move(thread_));
       return;
     }
     ending = std::move(thread_);
@@ -87,6 +103,24 @@ void TIdIPWatch::SetActive(bool value) {
   // Waited for outside the lock: a check running meanwhile (its handler may
   // read Active) must not wait for this thread.
   ending->TerminateAndWaitFor();
+}
+
+void TIdIPWatch::RunWatchCheck() {
+  struct Mark {
+    const TIdIPWatch* outer = tCheckingWatch;
+    explicit Mark(const TIdIPWatch* watch) { tCheckingWatch = watch; }
+    ~Mark() { tCheckingWatch = outer; }
+  } mark(this);
+  CheckNow();
+}
+
+void TIdIPWatch::ReapRetired() {
+  std::vector<std::unique_ptr<TIdIPWatchThread>> ending;
+  {
+    std::lock_guard guard(activeLock_);
+    ending.swap(retired_);
+  }
+  for (auto& thread : ending) thread->TerminateAndWaitFor();
 }
 
 int TIdIPWatch::MaxHistoryEntries() const {

@@ -60,6 +60,10 @@ class TIdIPWatch : public TIdComponent {
 
   // Published properties. Set them from the owning (main) thread.
   bool Active() const;
+  // Switching off waits for the watch thread to end. From inside a check
+  // that the watch thread runs (OnStatusChanged), that wait could never end:
+  // there the thread is only asked to end, and it is waited for and freed by
+  // the next switch or at destruction; Active reads false at once.
   void SetActive(bool value);
   bool HistoryEnabled = true;
   std::string HistoryFilename = "iphist.dat";
@@ -98,6 +102,10 @@ class TIdIPWatch : public TIdComponent {
   void SetAddressSource(TIdLocalAddressSource source);
 
  private:
+  // The watch thread's check: CheckNow, marked as running for this watch.
+  void RunWatchCheck();
+  // Waits for and frees the threads switched off from inside a check.
+  void ReapRetired();
   void AddToHistoryLocked(const std::string& address);
   void TrimHistoryLocked();
   static bool IsOnLineAddress(const std::string& address);
@@ -115,6 +123,8 @@ class TIdIPWatch : public TIdComponent {
   std::atomic<int> watchInterval_{1000};
   mutable std::mutex activeLock_;  // guards the watch thread's life
   std::unique_ptr<TIdIPWatchThread> thread_;
+  // Asked to end from inside their own check, not yet waited for.
+  std::vector<std::unique_ptr<TIdIPWatchThread>> retired_;
 };
 
 }  // namespace quillon

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,7 @@
 
 #include "app/form1.h"
 #include "app/lookup_operations.h"
+#include "net/thread/main_thread_call.h"
 #include "tests/support/support.h"
 
 namespace quillon {
@@ -315,6 +317,37 @@ TEST_F(Window, TabAndShiftTabLeaveTheTextArea) {
   QTest::keyClick(form->Memo1, Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_TRUE(form->bwhois->hasFocus());
   EXPECT_FALSE(form->Memo1->toPlainText().contains('\t'));
+}
+
+// The window installs a dispatcher of its own event loop: the address
+// watch's checks run on the window's thread, and the watch can be switched
+// off from its own status handler there without the window hanging.
+TEST_F(Window, AddressWatchChecksRunOnTheWindowThread) {
+  TLookupOperations* ops = nullptr;
+  auto form = std::make_unique<TForm1>([&](TLookupView& view) {
+    auto runner = std::make_unique<TLookupOperations>(view);
+    ops = runner.get();
+    return runner;
+  });
+  ASSERT_EQ(MainThreadDispatcher().get(), &form->Dispatcher());
+  EXPECT_TRUE(form->Dispatcher().IsMainThread());
+  TIdIPWatch& watch = ops->IdIPWatch1;
+  watch.SetAddressSource([] { return std::string("198.18.0.7"); });
+  watch.SetWatchInterval(20);
+  int raised = 0;
+  bool onWindowThread = false;
+  watch.OnStatusChanged = [&](TIdBaseComponent*) {
+    onWindowThread = QThread::currentThread() == form->thread();
+    watch.SetActive(false);
+    ++raised;
+  };
+  watch.SetActive(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return raised == 1; }, 3000));
+  EXPECT_TRUE(onWindowThread);
+  EXPECT_FALSE(watch.Active());
+  EXPECT_TRUE(watch.NetworkUp());
+  form.reset();
+  EXPECT_EQ(MainThreadDispatcher(), nullptr) << "the window takes its dispatcher away with it";
 }
 
 TEST_F(Window, ClosingWhileIdleEndsWithinASecond) {

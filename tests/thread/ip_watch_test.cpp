@@ -410,6 +410,81 @@ TEST(IPWatch, WithoutDispatcherTheCheckRunsOnTheWatchThread) {
   EXPECT_TRUE(watch.NetworkUp());
 }
 
+// Switching the watch off from its own status handler: the check runs on
+// the watch thread itself (no dispatcher) or on the main thread while the
+// watch thread waits for it (with one). Either way the switch-off must not
+// wait for the thread nor free it under itself; Active reads false at once
+// and the thread is waited for later. Run under AddressSanitizer too.
+TEST(IPWatch, SwitchingOffFromTheStatusHandlerWithoutDispatcher) {
+  SetMainThreadDispatcher(nullptr);
+  FakeAddress fake;
+  fake.Set("10.0.0.5");
+  std::atomic<int> raised{0};
+  std::atomic<bool> activeInHandler{true};
+  {
+    TIdIPWatch watch;
+    watch.HistoryEnabled = false;
+    watch.SetAddressSource(fake.Source());
+    watch.SetWatchInterval(5);
+    watch.OnStatusChanged = [&](TIdBaseComponent*) {
+      watch.SetActive(false);
+      activeInHandler = watch.Active();
+      ++raised;
+    };
+    watch.SetActive(true);
+    ASSERT_TRUE(WaitUntil([&] { return raised.load() == 1; }));
+    EXPECT_FALSE(activeInHandler.load());
+    EXPECT_FALSE(watch.Active());
+    // The thread ended after its check: no further check comes.
+    const size_t queries = fake.Queries().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(fake.Queries().size(), queries);
+    // It can be switched on again; the switch waits for the old thread.
+    fake.Set("127.0.0.1");
+    watch.SetActive(true);
+    ASSERT_TRUE(WaitUntil([&] { return raised.load() == 2; }));
+    EXPECT_FALSE(watch.Active());
+  }
+  EXPECT_EQ(raised.load(), 2);
+}
+
+TEST(IPWatch, SwitchingOffFromTheStatusHandlerOnTheMainThread) {
+  QueuedDispatcherScope main;
+  FakeAddress fake;
+  fake.Set("10.0.0.5");
+  int raised = 0;
+  bool onMainThread = false;
+  {
+    TIdIPWatch watch;
+    watch.HistoryEnabled = false;
+    watch.SetAddressSource(fake.Source());
+    watch.SetWatchInterval(5);
+    watch.OnStatusChanged = [&](TIdBaseComponent*) {
+      onMainThread = main.dispatcher->IsMainThread();
+      watch.SetActive(false);
+      ++raised;
+    };
+    watch.SetActive(true);
+    ASSERT_TRUE(main.PumpUntil([&] { return raised == 1; }));
+    EXPECT_TRUE(onMainThread);
+    EXPECT_FALSE(watch.Active());
+    const size_t queries = fake.Queries().size();
+    main.dispatcher->Pump(60);
+    EXPECT_EQ(fake.Queries().size(), queries);
+    // Switching on again from the handler after switching off works too.
+    watch.OnStatusChanged = [&](TIdBaseComponent*) {
+      watch.SetActive(false);
+      watch.SetActive(true);
+      ++raised;
+    };
+    fake.Set("127.0.0.1");
+    watch.SetActive(true);
+    ASSERT_TRUE(main.PumpUntil([&] { return raised == 2; }));
+    EXPECT_TRUE(watch.Active());
+  }
+  EXPECT_EQ(raised, 2);
+}
+
 TEST(IPWatch, MainLoopShutdownDropsChecksAndDestructionDoesNotHang) {
   QueuedDispatcherScope main;
   FakeAddress fake;
