@@ -13,6 +13,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libc-ares-dev
   # the window
   qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
+  # public-suffix list for the HTTP cookie store
+  libpsl-dev
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
 )

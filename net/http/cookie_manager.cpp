@@ -1,9 +1,13 @@
 // Storing, expiring and selecting cookies. A cookie is sent to a host that
 // equals its domain or lies below it (RFC 6265 section 5.1.3), on a path that
-// begins with the cookie's path.
+// equals the cookie's path or lies below it segment by segment (section
+// 5.1.4: "/a" covers "/a" and "/a/b", not "/ab"). A cookie whose domain is a
+// public suffix is refused (section 5.3, step 5).
 #include "net/http/cookie_manager.h"
 
 #include <algorithm>
+
+#include "net/http/public_suffix.h"
 
 namespace quillon {
 
@@ -28,6 +32,26 @@ bool DomainMatches(const std::string& domain, const std::string& host) {
   if (d == h) return true;
   if (d.front() == '.') return EndsWith(h, d);
   return EndsWith(h, "." + d);
+}
+
+// The request path lies at or below the cookie's path: it begins with it,
+// and either they are equal, the cookie's path ends with "/", or the request
+// path goes on with "/".
+bool PathMatches(const std::string& cookiePath, const std::string& requestPath) {
+  if (cookiePath.empty() || requestPath.compare(0, cookiePath.size(), cookiePath) != 0)
+    return false;
+  return requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
+         requestPath[cookiePath.size()] == '/';
+}
+
+// A domain attribute naming a public suffix ("com", ".co.uk") would let one
+// site set cookies for every site under it; it is allowed only when it is
+// the sending host itself.
+bool OnPublicSuffix(const std::string& domain, const std::string& host) {
+  std::string bare = domain;
+  if (!bare.empty() && bare.front() == '.') bare.erase(0, 1);
+  if (UpperCase(bare) == UpperCase(host)) return false;
+  return IsPublicSuffix(bare);
 }
 
 }  // namespace
@@ -58,6 +82,7 @@ void TIdCookieManager::StoreCookie(const std::string& text, const std::string& h
   cookie->ParseCookieText(text);
   if (cookie->Domain.empty()) cookie->Domain = host;
   if (!cookie->AcceptsHost(host)) return;
+  if (OnPublicSuffix(cookie->Domain, host)) return;
   bool accept = true;
   if (OnNewCookie) OnNewCookie(this, cookie.get(), accept);
   if (!accept) return;
@@ -113,10 +138,7 @@ std::string TIdCookieManager::CookieHeaderFor(const TIdURI& uri, bool secure) {
       const auto& list = domain.Object->Entries;
       for (size_t i = list.size(); i-- > 0;) {
         const TIdNetscapeCookie* cookie = list[i].Object;
-        if (cookie->Path.empty() ||
-            requestPath.compare(0, cookie->Path.size(), cookie->Path) != 0) {
-          continue;
-        }
+        if (!PathMatches(cookie->Path, requestPath)) continue;
         if (cookie->Secure && !secure) continue;
         if (cookie->Value.empty()) continue;
         const auto at = std::lower_bound(

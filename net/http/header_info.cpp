@@ -116,6 +116,10 @@ void TIdEntityHeaderInfo::BuildEntityLines() {
 // ---- request ---------------------------------------------------------------
 
 TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
+  // Request lines go out whole: folding is obsolete (RFC 7230 section
+  // 3.2.4) and a server may reject it or read a continuation as a header of
+  // its own, so a long value (a Cookie line) stays on one line.
+  HeaderLines.FoldOnSet = false;
   ResetRequestFields();
 }
 

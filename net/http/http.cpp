@@ -238,7 +238,10 @@ void TIdCustomHTTP::PrepareTarget(TIdHTTPRequest& request) {
   if (!u.Port.empty()) {
     current.Port = u.Port;
   } else {
-    const int32_t port = StrToIntDef(current.Port, 0);
+    // A URL that names its host without a port means its protocol's default
+    // port, whatever port the previous target had; only a URL without a host
+    // (a relative one) keeps the previous port.
+    const int32_t port = u.Host.empty() ? StrToIntDef(current.Port, 0) : 0;
     if (port == 0 || port == 80 || port == 443) {
       if (SameNoCase(current.Protocol, "http")) {
         current.Port = "80";
@@ -591,10 +594,25 @@ void TIdCustomHTTP::DrainBody(TIdHTTPProtocol& protocol) {
   }
 }
 
+bool TIdCustomHTTP::ResponseHasBody(const TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  const int32_t code = response.StatusCode();
+  if (request.RequestMethod == hmHead || code == 204 || code == 304 || (code >= 100 && code < 200))
+    return false;
+  if (Pos("CHUNKED", UpperCase(response.HeaderLines.ValueOf("Transfer-Encoding"))) != 0)
+    return true;
+  return response.ContentLength() > 0 || !response.ContentLengthGiven;
+}
+
 void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
   TIdHTTPRequest& request = *protocol.Request;
   TIdHTTPResponse& response = *protocol.Response;
-  if (response.ContentSink == nullptr) return;
+  if (response.ContentSink == nullptr) {
+    // Nobody takes the body: left unread on a kept connection it would be
+    // taken for the start of the next response, so the connection is closed
+    // unless the response has no body at all.
+    if (ResponseHasBody(request, response)) CloseConnection();
+    return;
+  }
   const int64_t bodyLimit = strict ? MaxBodySize : MaxErrorBodySize;
   TIdLimitedStream sink(*response.ContentSink,
                         bodyLimit > 0 ? bodyLimit : std::numeric_limits<int64_t>::max() / 2);

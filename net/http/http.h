@@ -173,6 +173,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdHTTPNextStep DecideNextStep(TIdHTTPProtocol& protocol);
   // strict: a body cut short by the peer raises instead of ending early.
   void ReadBody(TIdHTTPProtocol& protocol, bool strict);
+  // Whether a body follows the head of `response` (RFC 7230 section 3.3.3).
+  static bool ResponseHasBody(const TIdHTTPRequest& request, TIdHTTPResponse& response);
   void DrainBody(TIdHTTPProtocol& protocol);
   [[noreturn]] void FailWithBody(TIdHTTPProtocol& protocol);
   bool AskAuthorization(TIdHTTPProtocol& protocol, bool proxy);

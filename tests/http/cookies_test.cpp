@@ -145,6 +145,53 @@ TEST(CookieManagerTest, SecureAndPathOrder) {
   EXPECT_EQ(HeaderFor(p, "http://h.test/"), "d=4; a=1");
 }
 
+// A cookie path covers the same path and the paths below it, segment by
+// segment: "/a" matches "/a" and "/a/b" but not "/ab".
+TEST(CookieManagerTest, PathMatchesOnSegmentBoundaries) {
+  const struct {
+    const char* cookiePath;
+    const char* url;
+    bool sent;
+  } cases[] = {
+      {"/a", "http://h.test/a", true},       {"/a", "http://h.test/a/b", true},
+      {"/a", "http://h.test/a/", true},      {"/a", "http://h.test/ab", false},
+      {"/a", "http://h.test/abc/d", false},  {"/a/", "http://h.test/a/b", true},
+      {"/a/", "http://h.test/a", false},     {"/", "http://h.test/anything", true},
+      {"/a/b", "http://h.test/a/bc", false}, {"/a/b", "http://h.test/a/b?q=1", true},
+  };
+  for (const auto& c : cases) {
+    TIdCookieManager m;
+    m.StoreCookie(std::string("k=v; path=") + c.cookiePath, "h.test");
+    EXPECT_EQ(HeaderFor(m, c.url), c.sent ? "k=v" : "") << c.cookiePath << " for " << c.url;
+  }
+}
+
+// A domain attribute that is a public suffix would reach every site under
+// it: such a cookie is refused; an ordinary registered domain is kept.
+TEST(CookieManagerTest, PublicSuffixDomainsAreRefused) {
+  const struct {
+    const char* cookie;
+    const char* host;
+    bool stored;
+  } cases[] = {
+      {"k=v; path=/; domain=.com", "x.com", false},
+      {"k=v; path=/; domain=.co.uk", "shop.co.uk", false},
+      {"k=v; path=/; domain=.github.io", "me.github.io", false},
+      {"k=v; path=/; domain=.example.com", "www.example.com", true},
+      {"k=v; path=/; domain=.example.co.uk", "www.example.co.uk", true},
+      {"k=v; path=/; domain=.b.c", "a.b.c", true},
+      {"k=v; path=/", "localhost", true},
+      {"k=v; path=/", "x.com", true},
+  };
+  for (const auto& c : cases) {
+    TIdCookieManager m;
+    m.StoreCookie(c.cookie, c.host);
+    EXPECT_EQ(m.CookieCollection().Count(), c.stored ? 1u : 0u) << c.cookie << " from " << c.host;
+    EXPECT_EQ(HeaderFor(m, std::string("http://") + c.host + "/"), c.stored ? "k=v" : "")
+        << c.cookie << " from " << c.host;
+  }
+}
+
 TEST(CookieManagerTest, Expiry) {
   TIdCookieManager m;
   m.StoreCookie("a=1; max-age=0; path=/", "h.test");

@@ -534,5 +534,70 @@ TEST(HttpExchangeTest, BasicChallengeRetriedInProcess) {
   }
 }
 
+// A URL that names another host without a port goes to its protocol's
+// default port, not to the port of the previous target; so does an absolute
+// redirect. (Nothing is expected to answer on port 80 of localhost: only
+// where the client went is checked.)
+TEST(HttpExchangeTest, UrlWithoutPortGoesToTheDefaultPort) {
+  Server server({{Ok("first")}});
+  TIdHTTP http;
+  EXPECT_EQ(http.GetBody(server.url("/x")), "first");
+  EXPECT_EQ(http.Port(), server.port());
+  try {
+    http.GetBody("http://localhost/y");
+  } catch (const EIdException&) {
+    // Refused (or answered) on port 80; either way not our server.
+  }
+  EXPECT_EQ(http.Port(), 80);
+  EXPECT_EQ(http.CurrentUri().Port, "80");
+  EXPECT_EQ(server.requests().size(), 1u);
+
+  Server redirecting(
+      {{"HTTP/1.1 302 Found\r\nLocation: http://localhost/next\r\n"
+        "Content-Length: 0\r\n\r\n"}});
+  TIdHTTP follower;
+  follower.HandleRedirects = true;
+  try {
+    follower.GetBody(redirecting.url("/start"));
+  } catch (const EIdException&) {
+  }
+  EXPECT_EQ(follower.Port(), 80);
+  EXPECT_EQ(redirecting.requests().size(), 1u) << "the redirect must not come back here";
+}
+
+// A body that nobody reads (no sink) must not stay in a kept connection,
+// where the next exchange would read it as the start of its status line.
+TEST(HttpExchangeTest, UnreadBodyIsNotLeftInAKeptConnection) {
+  Server server({{Ok("hello")}, {Ok("two")}, {"HTTP/1.1 204 No Content\r\n\r\n"}, {Ok("four")}});
+  TIdHTTP http;
+  http.GetInto(server.url("/1"), nullptr);
+  EXPECT_EQ(http.ResponseCode(), 200);
+  EXPECT_EQ(http.GetBody(server.url("/2")), "two");
+  EXPECT_EQ(server.connections(), 2) << "the connection with the unread body was not reused";
+  // A response without a body leaves the connection usable.
+  http.GetInto(server.url("/3"), nullptr);
+  EXPECT_EQ(http.ResponseCode(), 204);
+  EXPECT_EQ(http.GetBody(server.url("/4")), "four");
+  EXPECT_EQ(server.connections(), 2);
+}
+
+// Request header lines are never folded: a Cookie value longer than the
+// fold width goes out on one line.
+TEST(HttpExchangeTest, LongCookieGoesOutOnOneLine) {
+  std::string value;
+  for (int i = 0; i < 150; ++i) value += "abcdef, ";
+  value += "end";
+  Server server(
+      {{"HTTP/1.1 200 OK\r\nSet-Cookie: big=" + value + "; path=/\r\nContent-Length: 0\r\n\r\n"},
+       {Ok("b")}});
+  TIdHTTP http;
+  EXPECT_EQ(http.GetBody(server.url("/")), "");
+  EXPECT_EQ(http.GetBody(server.url("/page")), "b");
+  const std::string second = server.requests().at(1);
+  EXPECT_GT(value.size(), 1024u);
+  EXPECT_NE(second.find("\r\nCookie: big=" + value + "\r\n"), std::string::npos) << second;
+  EXPECT_EQ(second.find("\r\n "), std::string::npos) << "no continuation line";
+}
+
 }  // namespace
 }  // namespace quillon
