@@ -7,9 +7,6 @@
 namespace quillon {
 namespace {
 
-constexpr const char* kTooShort = "Pas suffisamment d'octets reçus";
-constexpr const char* kNotEcho = "Réponse de type non-écho reçue";
-
 struct EchoIds {
   uint16_t identifier;
   uint16_t sequence;
@@ -62,9 +59,11 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   status.Outcome = roError;
   ByteReader reader(message);
   const size_t headerLength = size_t{reader.readU8() & 0x0Fu} * 4;
-  // A header length below 5 words is no IPv4 header; it cannot be read.
+  // A message that cannot hold an IPv4 header and a whole ICMP header says
+  // nothing about our request. On a raw socket anything may arrive, so it is
+  // passed over like any other stranger rather than ending the wait.
   if (headerLength < ip_header::kMinimumSize || headerLength + icmp_header::kSize > message.size())
-    throw EIdIcmpException(kTooShort);
+    return false;
 
   reader.seek(headerLength + icmp_header::kType);
   const uint8_t type = reader.readU8();
@@ -85,7 +84,9 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEchoIds(reader, headerLength);
       break;
     default:
-      throw EIdIcmpException(kNotEcho);
+      // Timestamp and information requests, redirects, parameter problems:
+      // none of them answers an echo, even when it quotes ours.
+      return false;
   }
   status.Outcome = outcome;
   if (!ids || ids->sequence != sequence || (identifier && ids->identifier != *identifier))

@@ -37,10 +37,11 @@ TReplyStatus TimedOutStatus(uint16_t sequence);
 // Classifies one received message laid out as a raw ICMP socket delivers it
 // (IPv4 header, then the ICMP message). An empty message means nothing came
 // in time and yields the time-out status. Returns true when the message is
-// the answer to the request carrying `sequence` (and, when given,
-// `identifier`), with `status` filled; false when it is about something else.
-// Raises EIdIcmpException when the message is too short for its headers or is
-// neither an echo nor an error about a datagram.
+// provably the answer to the request carrying `sequence` (and, when given,
+// `identifier`): an echo reply with them, or an unreachable or time-exceeded
+// message quoting them; `status` is then filled. Every other message (too
+// short for its headers, of another type, about another request) gives false
+// and the wait goes on.
 bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
                    std::optional<uint16_t> identifier, TReplyStatus& status);
 

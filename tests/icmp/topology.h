@@ -38,6 +38,8 @@ class RoutedChain {
   // Empty when every step worked, else the step that failed with its output.
   const std::string& failure() const { return failure_; }
   const NetNs& client() const { return client_; }
+  const NetNs& router1() const { return router1_; }
+  const NetNs& destination() const { return destination_; }
 
  private:
   void Step(const std::string& command);
