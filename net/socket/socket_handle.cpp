@@ -27,6 +27,7 @@ TIdSocketHandle::~TIdSocketHandle() {
 }
 
 void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
+  IPVersion = source.IPVersion;
   IP = source.IP;
   Port = source.Port;
   RemoteIP = source.RemoteIP;
@@ -35,7 +36,7 @@ void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
 
 void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
   ShutAndClose();
-  socketId_.store(SharedStack().NewSocket(socketType, protocol));
+  socketId_.store(SharedStack().NewSocket(socketType, protocol, IPVersion));
   isOpen_.store(true);
 }
 
@@ -81,7 +82,7 @@ void TIdSocketHandle::BindLocal() {
 
 bool TIdSocketHandle::TryBindLocal() {
   TIdStack& stack = SharedStack();
-  if (stack.CheckSocketResult(stack.SockBind(socketId_.load(), Id_PF_INET, IP, Port),
+  if (stack.CheckSocketResult(stack.SockBind(socketId_.load(), IPVersion, IP, Port),
                               {kAddressInUse}))
     return false;
   RefreshLocalBinding();
