@@ -23,7 +23,7 @@ enum ReplyOutcome : uint8_t {
 
 struct TReplyStatus {
   int32_t ByteCount = 0;      // bytes received, IP header included
-  std::string SourceAddress;  // dotted address of the host or router that answered
+  std::string SourceAddress;  // address of the host or router that answered (text)
   uint8_t IcmpType = 0;
   uint16_t Sequence = 0;
   uint32_t RoundTripMs = 0;
@@ -31,8 +31,9 @@ struct TReplyStatus {
   ReplyOutcome Outcome = roEchoReply;
 };
 
-// The status of a wait that ended without an answer.
-TReplyStatus TimedOutStatus(uint16_t sequence);
+// The status of a wait that ended without an answer; its source address is
+// `noAddress` ("0.0.0.0", or "::" for IPv6).
+TReplyStatus TimedOutStatus(uint16_t sequence, const char* noAddress = "0.0.0.0");
 
 // Classifies one received message laid out as a raw ICMP socket delivers it
 // (IPv4 header, then the ICMP message). An empty message means nothing came
@@ -44,5 +45,13 @@ TReplyStatus TimedOutStatus(uint16_t sequence);
 // and the wait goes on.
 bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
                    std::optional<uint16_t> identifier, TReplyStatus& status);
+
+// The same for ICMPv6, the message laid out as an IPv6 header (40 bytes,
+// no extension headers) and the ICMPv6 message: an echo reply (129) with our
+// identifier and sequence, or a destination-unreachable (1) or time-exceeded
+// (3) message quoting our echo request (128), counts; SourceAddress is
+// written in its RFC 5952 form and ReceivedTtl is the hop limit.
+bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
+                    std::optional<uint16_t> identifier, TReplyStatus& status);
 
 }  // namespace quillon
