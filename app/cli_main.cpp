@@ -13,7 +13,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quillon-cli COMMAND [NAME]\n"
+    "Usage: quillon-cli COMMAND [-4|-6] [NAME]\n"
     "Network information from the command line.\n"
     "\n"
     "Commands:\n"
@@ -21,6 +21,9 @@ constexpr const char* kUsage =
     "  mx NAME      list the mail exchangers of NAME's domain\n"
     "  ping HOST    send four ICMP echo requests to HOST\n"
     "  trace HOST   trace the route to HOST\n"
+    "               ping and trace take -4 or -6 before HOST to use only\n"
+    "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
+    "               address, else IPv6)\n"
     "  info         show the on-line state, public and local address\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
@@ -65,16 +68,29 @@ int main(int argc, char** argv) {
     return UsageError("unknown command '" + command + "'");
 
   std::string host;
+  int family = Id_PF_UNSPEC;
   if (code == opLocalInfo) {
     if (argc != 2) return UsageError("info takes no argument");
   } else {
-    if (argc != 3) return UsageError(command + " takes exactly one NAME");
-    host = LowerAsciiLetters(argv[2]);
+    int at = 2;
+    if ((code == opPing || code == opTraceRoute) && argc > 2 && argv[2][0] == '-') {
+      const std::string option = argv[2];
+      if (option == "-4")
+        family = Id_PF_INET;
+      else if (option == "-6")
+        family = Id_PF_INET6;
+      else
+        return UsageError(command + ": unknown option '" + option + "'");
+      at = 3;
+    }
+    if (argc != at + 1) return UsageError(command + " takes exactly one NAME");
+    host = LowerAsciiLetters(argv[at]);
   }
 
   try {
     TCliView view(stdout);
     TLookupOperations operations(view);
+    operations.IcmpFamily = family;
     operations.RunOperation(code, host);
     if (code == opLocalInfo) {
       std::printf("%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),

@@ -4,10 +4,12 @@
 #include <arpa/inet.h>
 
 #include <array>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <utility>
 
+#include "net/socket/address_text.h"
 #include "net/socket/platform.h"
 
 namespace quillon {
@@ -83,7 +85,7 @@ std::string getdns(const std::string& path) {
   std::ifstream in(path);
   if (!in) return {};
   std::string line;
-  // resolv.conf lines are short; a longer one is cut and otherwise ignored.
+  // resolv.conf lines are short; a longer one is skipped.
   constexpr size_t kMaxLine = 4096;
   while (std::getline(in, line)) {
     if (line.size() > kMaxLine) continue;
@@ -93,15 +95,28 @@ std::string getdns(const std::string& path) {
     if (!(words >> keyword) || keyword != "nameserver" || !(words >> address)) continue;
     in_addr parsed{};
     if (::inet_pton(AF_INET, address.c_str(), &parsed) == 1) return TrimBlanks(address);
+    // An IPv6 server counts as well, written in its RFC 5952 form.
+    if (const auto v6 = ParseIPv6(address)) return IPv6ToText(v6->Bytes, v6->Zone);
   }
   return {};
 }
 
 std::string ip2dns(const std::string& address) {
-  in_addr parsed{};
-  if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return address;
   std::string name;
-  if (!platform::ResolveAddress(parsed, name) || name.empty()) return address;
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, address.c_str(), &parsed) == 1) {
+    if (!platform::ResolveAddress(parsed, name) || name.empty()) return address;
+    return name;
+  }
+  // An IPv6 address is looked up under ip6.arpa.
+  const auto v6 = ParseIPv6(address);
+  if (!v6) return address;
+  sockaddr_storage record{};
+  auto* a = reinterpret_cast<sockaddr_in6*>(&record);
+  a->sin6_family = AF_INET6;
+  std::memcpy(&a->sin6_addr, v6->Bytes.data(), v6->Bytes.size());
+  if (!v6->Zone.empty()) a->sin6_scope_id = platform::InterfaceIndex(v6->Zone);
+  if (!platform::ResolveAddress(record, name) || name.empty()) return address;
   return name;
 }
 

@@ -1,6 +1,6 @@
 // Small name routines of the tool: the top-level label of a name, the
 // registered domain of a host name, the whois server for a top-level label,
-// the first configured DNS server and the reverse name of an IPv4 address.
+// the first configured DNS server and the reverse name of an address.
 #pragma once
 
 #include <string>
@@ -30,13 +30,13 @@ std::string nowww(std::string_view name);
 // The whois server for a top-level label (exact, case-sensitive match).
 std::string WhoisServerFor(std::string_view topLevelLabel);
 
-// The address of the first "nameserver" line holding an IPv4 address in the
-// resolver configuration at `path`; empty when there is none or the file
-// cannot be read.
+// The address of the first "nameserver" line holding an IPv4 or IPv6
+// address in the resolver configuration at `path` (IPv6 in its RFC 5952
+// form); empty when there is none or the file cannot be read.
 std::string getdns(const std::string& path = kResolvConfPath);
 
-// The host name of a dotted IPv4 address by reverse lookup; the input
-// unchanged when it is no address or has no name. Blocks until the system's
+// The host name of an IPv4 or IPv6 address by reverse lookup (in-addr.arpa,
+// ip6.arpa); the input unchanged when it is no address or has no name. Blocks until the system's
 // resolver answers; never throws.
 std::string ip2dns(const std::string& address);
 

@@ -170,6 +170,7 @@ void TLookupOperations::Ping(const std::string& hostText) {
   ReplyCount = 0;
   ReplyTimeTotal = 0;
   IdIcmpClient.Host = hostText;
+  IdIcmpClient.SetIPVersion(IcmpFamily == Id_PF_INET6 ? Id_PF_INET6 : Id_PF_INET);
   if (!PrepareIcmp(50)) return;
   IdIcmpClient.ReceiveTimeout = 5000;
   LastReplyAddress.clear();
@@ -194,14 +195,17 @@ void TLookupOperations::Ping(const std::string& hostText) {
 
 bool TLookupOperations::ResolveIcmpHost(const std::string& hostText) {
   try {
-    IdIcmpClient.Host = SharedStack().ResolveHostName(hostText);
-    return true;
+    IdIcmpClient.Host = SharedStack().ResolveHostName(hostText, IcmpFamily);
   } catch (...) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorHostNotFound + hostText);
     return false;
   }
+  const int family = AddressFamilyOf(IdIcmpClient.Host);
+  if (family == IdIcmpClient.IPVersion()) return true;
+  IdIcmpClient.SetIPVersion(family);
+  return PrepareIcmp(IdIcmpClient.PacketTtl());
 }
 
 bool TLookupOperations::SendOneEcho(const std::string& hostText) {
@@ -221,6 +225,7 @@ void TLookupOperations::TraceRoute(const std::string& hostText) {
   ReplyTimeTotal = 0;
   IdIcmpClient.Host = hostText;
   IdIcmpClient.ReceiveTimeout = 5000;
+  IdIcmpClient.SetIPVersion(IcmpFamily == Id_PF_INET6 ? Id_PF_INET6 : Id_PF_INET);
   if (!PrepareIcmp(0)) return;
   IdIcmpClient.Tag.store(0);
   // Each trace starts afresh: a first reply from the address that ended the

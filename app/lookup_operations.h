@@ -16,6 +16,7 @@
 #include "app/lookup_view.h"
 #include "app/lookup_worker.h"
 #include "app/public_address.h"
+#include "net/socket/address_text.h"
 #include "net/tcp/whois.h"
 #include "net/thread/ip_watch.h"
 
@@ -68,6 +69,10 @@ class TLookupOperations final : public TOperationRunner {
   int DnsPort = 53;
   std::function<std::string(const std::string& address)> HostNameOf = ip2dns;
   std::string PublicAddressUrl = kPublicAddressUrl;
+  // The address family ping and trace route use: Id_PF_UNSPEC takes the
+  // host's (IPv4 when a name has any IPv4 address, else IPv6); Id_PF_INET or
+  // Id_PF_INET6 allows that family only (quillon-cli -4 / -6).
+  int IcmpFamily = Id_PF_UNSPEC;
   std::chrono::milliseconds PublicAddressTimeLimit = kPublicAddressTimeLimit;
 
   // Shared state of the ping and trace route (worker's thread only).
@@ -91,7 +96,8 @@ class TLookupOperations final : public TOperationRunner {
   bool SendOneEcho(const std::string& hostText);
   // Resolves the host once for the whole ping or trace, so that the echo
   // requests do not ask the resolver again each time; on failure writes the
-  // host-not-found line and answers false.
+  // host-not-found line and answers false. An IPv6 address switches the ICMP
+  // client to ICMPv6 (which may write the permission line and answer false).
   bool ResolveIcmpHost(const std::string& hostText);
 
   TLookupView& view_;

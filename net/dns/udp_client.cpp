@@ -66,6 +66,17 @@ void TIdUDPBase::ApplyBroadcast() {
 
 void TIdUDPBase::SendBytesTo(const std::string& host, int port, const void* bytes, int count) {
   const std::string ip = SharedStack().ResolveHostName(host);
+  // The socket speaks one family: a destination of the other one gets a
+  // new socket of its family (and a new local port). IPv4 keeps its socket.
+  const int family = AddressFamilyOf(ip);
+  if (handle_ && handle_->IPVersion != family) {
+    ReleaseSocket();
+    handle_ = std::make_unique<TIdSocketHandle>();
+    handle_->IPVersion = family;
+  } else if (!handle_ && family != Id_PF_INET) {
+    handle_ = std::make_unique<TIdSocketHandle>();
+    handle_->IPVersion = family;
+  }
   AcquireSocket().SendDatagram(ip, port, bytes, static_cast<size_t>(std::max(count, 0)));
 }
 

@@ -40,4 +40,13 @@ size_t BuildEchoRequest(std::span<uint8_t> area, std::string_view data, uint16_t
   return kEchoRequestSize;
 }
 
+size_t BuildEcho6Request(std::span<uint8_t> area, std::string_view data, uint16_t identifier,
+                         uint16_t sequence, uint32_t sendTicks) {
+  const size_t size = BuildEchoRequest(area, data, identifier, sequence, sendTicks);
+  area[icmp_header::kType] = icmp6EchoRequest;
+  area[icmp_header::kChecksum] = 0;
+  area[icmp_header::kChecksum + 1] = 0;
+  return size;
+}
+
 }  // namespace quillon

@@ -20,4 +20,10 @@ constexpr uint8_t kEchoPadding = 'E';
 size_t BuildEchoRequest(std::span<uint8_t> area, std::string_view data, uint16_t identifier,
                         uint16_t sequence, uint32_t sendTicks);
 
+// The same request as an ICMPv6 echo request (type 128). Its checksum
+// covers a pseudo-header of both addresses, which only the kernel knows for
+// sure: the field is left 0 and the kernel fills it in (RFC 3542 §3.1).
+size_t BuildEcho6Request(std::span<uint8_t> area, std::string_view data, uint16_t identifier,
+                         uint16_t sequence, uint32_t sendTicks);
+
 }  // namespace quillon

@@ -4,6 +4,7 @@
 
 #include "net/icmp/echo_request.h"
 #include "net/icmp/icmp_headers.h"
+#include "net/socket/address_text.h"
 #include "net/socket/stack.h"
 #include "net/socket/text_helpers.h"
 
@@ -20,12 +21,25 @@ uint16_t TIdIcmpClient::ProcessIdentifier() {
 
 void TIdIcmpClient::SendEcho(const std::string& data, uint16_t sequence) {
   if (sequence != 0) sequence_ = sequence;
-  requestSize_ = static_cast<int32_t>(
-      BuildEchoRequest(requestArea_, data, Identifier(), sequence_, CurrentTicks()));
+  // The request is built for the destination's family, so the host is
+  // resolved first (an address literal needs no lookup).
+  std::string target = Host;
+  try {
+    if (!target.empty()) {
+      target = SharedStack().ResolveHostName(target);
+      SetIPVersion(AddressFamilyOf(target));
+    }
+  } catch (...) {
+    CloseSocket();
+    throw;
+  }
+  const auto build = IPVersion() == Id_PF_INET6 ? BuildEcho6Request : BuildEchoRequest;
+  requestSize_ =
+      static_cast<int32_t>(build(requestArea_, data, Identifier(), sequence_, CurrentTicks()));
   const uint32_t t0 = CurrentTicks();
   TReplyStatus status;
   try {
-    SendPacket(Host, Port, requestArea_.data(), requestSize_);
+    SendPacket(target, Port, requestArea_.data(), requestSize_);
     status = WaitForReply(ReceiveTimeout);
   } catch (...) {
     // A late answer to the abandoned request must not wait in this socket
@@ -50,18 +64,23 @@ TReplyStatus TIdIcmpClient::WaitForReply(int timeout) {
   const std::optional<uint16_t> identifier = OpenSocketKind() == TIdRawSocketKind::IcmpDatagram
                                                  ? std::nullopt
                                                  : std::optional<uint16_t>(Identifier());
+  const bool v6 = IPVersion() == Id_PF_INET6;
+  const char* noAddress = v6 ? "::" : "0.0.0.0";
   int remaining = timeout;
   TReplyStatus status;
   for (;;) {
     const int n =
         ReceivePacket(receiveArea_.data(), static_cast<int>(receiveArea_.size()), remaining);
     SharedStack().CheckSocketResult(n);
-    if (ClassifyReply({receiveArea_.data(), static_cast<size_t>(n)}, sequence_, identifier, status))
+    const std::span<const uint8_t> message(receiveArea_.data(), static_cast<size_t>(n));
+    if (v6 ? ClassifyReply6(message, sequence_, identifier, status)
+           : ClassifyReply(message, sequence_, identifier, status))
       return status;
     if (timeout == WaitForever) continue;
     // What is left of the whole wait, counted from its start.
     const uint32_t spent = ElapsedTicks(start, CurrentTicks());
-    if (timeout <= 0 || spent >= static_cast<uint32_t>(timeout)) return TimedOutStatus(sequence_);
+    if (timeout <= 0 || spent >= static_cast<uint32_t>(timeout))
+      return TimedOutStatus(sequence_, noAddress);
     remaining = timeout - static_cast<int>(spent);
   }
 }

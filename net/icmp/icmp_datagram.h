@@ -1,6 +1,8 @@
-// Receiving on Linux's unprivileged ICMP datagram socket: echo replies come
-// without their IP header and ICMP errors come on the error queue; both are
-// laid out here as a raw ICMP socket would deliver them.
+// Receiving where the kernel hands over less than a raw IPv4 ICMP socket
+// does: Linux's unprivileged ICMP and ICMPv6 datagram sockets (echo replies
+// without their IP header, ICMP errors on the error queue) and raw ICMPv6
+// sockets (no IPv6 header). Each message is laid out here as IP header +
+// ICMP message, as a raw IPv4 socket would deliver it.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +12,25 @@
 
 namespace quillon {
 
-// Options the datagram socket needs: IP_RECVERR (errors about our requests
-// on the error queue, with the reporting router) and IP_RECVTTL.
+// Options the datagram socket of `socket.IPVersion` needs: IP_RECVERR /
+// IPV6_RECVERR (errors about our requests on the error queue, with the
+// reporting router) and IP_RECVTTL / IPV6_RECVHOPLIMIT.
 void PrepareIcmpDatagramSocket(TIdSocketHandle& socket);
 
+// Options of a raw ICMPv6 socket: an ICMP6_FILTER that passes only echo
+// requests and replies, destination-unreachable and time-exceeded messages
+// (neighbour discovery and router advertisements never reach the client),
+// and IPV6_RECVHOPLIMIT.
+void PrepareIcmp6RawSocket(TIdSocketHandle& socket);
+
 // Waits up to `timeoutMs` (WaitForever: no limit, 0: poll once) for an echo
-// reply or an ICMP error and writes it into `out` as IPv4 header + ICMP
-// message (for an error: + quoted IPv4 header + quoted request). Returns the
+// reply or an ICMP error and writes it into `out` as IP header + ICMP
+// message (for an error: + quoted IP header + quoted request). Returns the
 // byte count (cut to out.size()), 0 when nothing came in time, -1 on a socket
-// failure with the platform's last error set.
-long ReceiveIcmpDatagram(TIdSocketHandle& socket, std::span<uint8_t> out, int timeoutMs);
+// failure with the platform's last error set. The family is the socket's;
+// `errorQueue` is false for a raw ICMPv6 socket, whose errors arrive as
+// plain messages.
+long ReceiveIcmpDatagram(TIdSocketHandle& socket, std::span<uint8_t> out, int timeoutMs,
+                         bool errorQueue = true);
 
 }  // namespace quillon

@@ -1,5 +1,5 @@
-// The IPv4 and ICMP header layouts (RFC 791, RFC 792) that the echo client
-// reads and writes, and the Internet checksum (RFC 1071).
+// The IPv4, IPv6, ICMP and ICMPv6 header layouts (RFC 791, 792, 8200, 4443)
+// that the echo client reads and writes, and the Internet checksum (RFC 1071).
 #pragma once
 
 #include <cstddef>
@@ -30,7 +30,25 @@ constexpr size_t kData = 8;        // errors quote the offending IP header and d
 constexpr size_t kSize = 8;
 }  // namespace icmp_header
 
+// Offsets into the IPv6 header (RFC 8200). A raw ICMPv6 socket delivers no
+// header; the client lays one out before each message so that IPv4 and
+// IPv6 answers are read the same way.
+namespace ip6_header {
+constexpr size_t kVersion = 0;  // version in the high 4 bits
+constexpr size_t kPayloadLength = 4;
+constexpr size_t kNextHeader = 6;
+constexpr size_t kHopLimit = 7;
+constexpr size_t kSourceAddress = 8;
+constexpr size_t kDestinationAddress = 24;
+constexpr size_t kSize = 40;
+}  // namespace ip6_header
+
+// ICMPv6 error messages (RFC 4443) quote the invoking packet after 4 unused
+// bytes, like ICMP errors after their 8-byte header.
+constexpr size_t kIcmp6ErrorHeaderSize = 8;
+
 constexpr int Id_IPPROTO_ICMP = 1;
+constexpr int Id_IPPROTO_ICMPV6 = 58;
 constexpr int Id_IPPROTO_RAW = 255;
 
 enum TIcmpType : uint8_t {
@@ -38,6 +56,15 @@ enum TIcmpType : uint8_t {
   icmpDestinationUnreachable = 3,
   icmpEchoRequest = 8,
   icmpTimeExceeded = 11,
+};
+
+enum TIcmp6Type : uint8_t {
+  icmp6DestinationUnreachable = 1,
+  icmp6PacketTooBig = 2,
+  icmp6TimeExceeded = 3,
+  icmp6ParameterProblem = 4,
+  icmp6EchoRequest = 128,
+  icmp6EchoReply = 129,
 };
 
 // The Internet checksum of `message` (its checksum field holding 0): the

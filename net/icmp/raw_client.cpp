@@ -31,22 +31,36 @@ TIdRawSocketKind TIdRawBase::OpenSocketKind() const {
 // The one place where the kind of socket is chosen. A raw socket needs
 // CAP_NET_RAW; without it Linux refuses with EPERM (or EACCES), and for ICMP
 // the datagram kind, allowed by net.ipv4.ping_group_range, does the same work.
+// The same rules hold for IPv6, where ICMP means ICMPv6 and
+// net.ipv4.ping_group_range governs the datagram kind as well.
 void TIdRawBase::OpenSocket() {
   const bool icmp = Protocol == Id_IPPROTO_ICMP;
+  const bool v6 = ipVersion_ == Id_PF_INET6;
+  const int protocol = icmp && v6 ? Id_IPPROTO_ICMPV6 : Protocol;
+  socket_->IPVersion = ipVersion_;
   const TIdRawSocketKind wanted = SocketKind;
   if (wanted != TIdRawSocketKind::IcmpDatagram) {
     try {
-      socket_->AllocateHandle(Id_SOCK_RAW, Protocol);
+      socket_->AllocateHandle(Id_SOCK_RAW, protocol);
       openKind_ = TIdRawSocketKind::Raw;
-      return;
     } catch (const EIdInvalidSocket&) {
       if (wanted == TIdRawSocketKind::Raw || !icmp ||
           SharedStack().LastErrorCode() != kAccessDenied)
         throw;
     }
+    if (socket_->IsOpen()) {
+      if (!(icmp && v6)) return;
+      try {
+        PrepareIcmp6RawSocket(*socket_);
+      } catch (...) {
+        socket_->ShutAndClose();
+        throw;
+      }
+      return;
+    }
   }
   if (!icmp) throw EIdInvalidSocket("Impossible d'allouer le socket.");
-  socket_->AllocateHandle(Id_SOCK_DGRAM, Id_IPPROTO_ICMP);
+  socket_->AllocateHandle(Id_SOCK_DGRAM, protocol);
   openKind_ = TIdRawSocketKind::IcmpDatagram;
   try {
     PrepareIcmpDatagramSocket(*socket_);
@@ -54,6 +68,12 @@ void TIdRawBase::OpenSocket() {
     socket_->ShutAndClose();
     throw;
   }
+}
+
+void TIdRawBase::SetIPVersion(int family) {
+  if (family == ipVersion_) return;
+  CloseSocket();
+  ipVersion_ = family;
 }
 
 TIdSocketHandle& TIdRawBase::RawSocket() {
@@ -67,7 +87,10 @@ TIdSocketHandle& TIdRawBase::RawSocket() {
   // value the open socket already carries is not set again.
   if (packetTtl_ != 0 && appliedTtl_ != packetTtl_) {
     const int32_t ttl = packetTtl_;
-    socket_->SetSocketOption(IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    if (ipVersion_ == Id_PF_INET6)
+      socket_->SetSocketOption(IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl);
+    else
+      socket_->SetSocketOption(IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     appliedTtl_ = packetTtl_;
   }
   return *socket_;
@@ -88,6 +111,7 @@ void TIdRawBase::SetBufferSize(int size) {
 
 void TIdRawBase::SendPacket(const std::string& host, int port, const uint8_t* bytes, int count) {
   const std::string ip = SharedStack().ResolveHostName(host);
+  SetIPVersion(AddressFamilyOf(ip));
   RawSocket().SendDatagram(ip, port, bytes, count > 0 ? static_cast<size_t>(count) : 0);
 }
 
@@ -95,9 +119,11 @@ int TIdRawBase::ReceivePacket(uint8_t* buffer, int capacity, int timeout) {
   if (capacity <= 0 || buffer == nullptr) return 0;
   if (timeout < 0) timeout = ReceiveTimeout;
   TIdSocketHandle& socket = RawSocket();
-  if (openKind_ == TIdRawSocketKind::IcmpDatagram)
-    return static_cast<int>(
-        ReceiveIcmpDatagram(socket, {buffer, static_cast<size_t>(capacity)}, timeout));
+  const bool icmp6 = ipVersion_ == Id_PF_INET6 && Protocol == Id_IPPROTO_ICMP;
+  if (openKind_ == TIdRawSocketKind::IcmpDatagram || icmp6)
+    return static_cast<int>(ReceiveIcmpDatagram(socket, {buffer, static_cast<size_t>(capacity)},
+                                                timeout,
+                                                openKind_ == TIdRawSocketKind::IcmpDatagram));
   // A datagram already queued is taken without waiting (on loopback the
   // answer is there as soon as the send returns); otherwise wait for one.
   const long queued = socket.ReceiveRaw(buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);

@@ -1,6 +1,7 @@
 // A raw IP socket component: sends a block of bytes to a host, receives one
-// datagram with a time-out, applies a time-to-live. For ICMP it falls back to
-// Linux's unprivileged ICMP datagram socket when raw sockets are refused.
+// datagram with a time-out, applies a time-to-live (hop limit). For ICMP and
+// ICMPv6 it falls back to Linux's unprivileged datagram socket when raw
+// sockets are refused.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +53,12 @@ class TIdRawBase : public TIdComponent {
 
   // Kind to open. Automatic unless a test forces one.
   TIdRawSocketKind SocketKind = TIdRawSocketKind::Automatic;
+
+  // The family of the socket: Id_PF_INET, or Id_PF_INET6 (ICMP then means
+  // ICMPv6, and PacketTtl is the hop limit). Changing it closes the socket.
+  // A send to an address of the other family changes it first.
+  int IPVersion() const { return ipVersion_; }
+  void SetIPVersion(int family);
   // Kind of the open socket; Automatic while none is open.
   TIdRawSocketKind OpenSocketKind() const;
 
@@ -68,6 +75,7 @@ class TIdRawBase : public TIdComponent {
   int packetTtl_ = 128;
   std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
+  int ipVersion_ = Id_PF_INET;
 };
 
 // The published face of TIdRawBase: destination and receive time-out.

@@ -1,14 +1,14 @@
 #include "net/icmp/reply_status.h"
 
+#include <algorithm>
+
 #include "net/icmp/icmp_headers.h"
+#include "net/socket/address_text.h"
 #include "net/socket/byte_reader.h"
 #include "net/socket/text_helpers.h"
 
 namespace quillon {
 namespace {
-
-constexpr const char* kTooShort = "Pas suffisamment d'octets reçus";
-constexpr const char* kNotEcho = "Réponse de type non-écho reçue";
 
 struct EchoIds {
   uint16_t identifier;
@@ -39,12 +39,30 @@ std::optional<EchoIds> ReadQuotedEchoIds(ByteReader& reader, size_t at) {
   }
 }
 
+// The echo request quoted by an ICMPv6 error whose ICMPv6 part starts at
+// `at`: an IPv6 header whose next header is ICMPv6 (our requests carry no
+// extension headers), then the request itself.
+std::optional<EchoIds> ReadQuotedEcho6Ids(ByteReader& reader, size_t at) {
+  try {
+    const size_t quoted = at + kIcmp6ErrorHeaderSize;
+    reader.seek(quoted + ip6_header::kVersion);
+    if (reader.readU8() >> 4 != 6) return std::nullopt;
+    reader.seek(quoted + ip6_header::kNextHeader);
+    if (reader.readU8() != Id_IPPROTO_ICMPV6) return std::nullopt;
+    reader.seek(quoted + ip6_header::kSize + icmp_header::kType);
+    if (reader.readU8() != icmp6EchoRequest) return std::nullopt;
+    return ReadEchoIds(reader, quoted + ip6_header::kSize);
+  } catch (const ByteReaderShort&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
-TReplyStatus TimedOutStatus(uint16_t sequence) {
+TReplyStatus TimedOutStatus(uint16_t sequence, const char* noAddress) {
   TReplyStatus status;
   status.ByteCount = 0;
-  status.SourceAddress = "0.0.0.0";
+  status.SourceAddress = noAddress;
   status.IcmpType = 0;
   status.Sequence = sequence;
   status.ReceivedTtl = 0;
@@ -62,9 +80,11 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   status.Outcome = roError;
   ByteReader reader(message);
   const size_t headerLength = size_t{reader.readU8() & 0x0Fu} * 4;
-  // A header length below 5 words is no IPv4 header; it cannot be read.
+  // A message that cannot hold an IPv4 header and a whole ICMP header says
+  // nothing about our request. On a raw socket anything may arrive, so it is
+  // passed over like any other stranger rather than ending the wait.
   if (headerLength < ip_header::kMinimumSize || headerLength + icmp_header::kSize > message.size())
-    throw EIdIcmpException(kTooShort);
+    return false;
 
   reader.seek(headerLength + icmp_header::kType);
   const uint8_t type = reader.readU8();
@@ -85,7 +105,9 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEchoIds(reader, headerLength);
       break;
     default:
-      throw EIdIcmpException(kNotEcho);
+      // Timestamp and information requests, redirects, parameter problems:
+      // none of them answers an echo, even when it quotes ours.
+      return false;
   }
   status.Outcome = outcome;
   if (!ids || ids->sequence != sequence || (identifier && ids->identifier != *identifier))
@@ -100,6 +122,58 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   status.IcmpType = type;
   status.Sequence = ids->sequence;
   status.ReceivedTtl = ttl;
+  return true;
+}
+
+bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
+                    std::optional<uint16_t> identifier, TReplyStatus& status) {
+  if (message.empty()) {
+    status = TimedOutStatus(sequence, "::");
+    return true;
+  }
+  status = TReplyStatus{};
+  status.Outcome = roError;
+  // Too short for the IPv6 header and an ICMPv6 header, or not ICMPv6 right
+  // after the header: nothing can be shown to be about our request.
+  if (message.size() < ip6_header::kSize + icmp_header::kSize || message[0] >> 4 != 6 ||
+      message[ip6_header::kNextHeader] != Id_IPPROTO_ICMPV6)
+    return false;
+  ByteReader reader(message);
+  reader.seek(ip6_header::kSize + icmp_header::kType);
+  const uint8_t type = reader.readU8();
+  ReplyOutcome outcome;
+  std::optional<EchoIds> ids;
+  switch (type) {
+    case icmp6EchoReply:
+    case icmp6EchoRequest:  // our own request, as a raw socket sees it on loopback
+      outcome = roEchoReply;
+      ids = ReadEchoIds(reader, ip6_header::kSize);
+      break;
+    case icmp6DestinationUnreachable:
+    case icmp6TimeExceeded:
+      outcome = type == icmp6TimeExceeded ? roTtlExpired : roUnreachable;
+      ids = ReadQuotedEcho6Ids(reader, ip6_header::kSize);
+      break;
+    default:
+      // Packet too big, parameter problems, neighbour discovery, router
+      // advertisements, multicast listener messages: no answer to an echo.
+      return false;
+  }
+  status.Outcome = outcome;
+  if (!ids || ids->sequence != sequence || (identifier && ids->identifier != *identifier))
+    return false;
+
+  reader.seek(ip6_header::kHopLimit);
+  const uint8_t hopLimit = reader.readU8();
+  reader.seek(ip6_header::kSourceAddress);
+  const auto source = reader.readBytes(16);
+  TIdIPv6Bytes bytes;
+  std::copy(source.begin(), source.end(), bytes.begin());
+  status.ByteCount = static_cast<int32_t>(message.size());
+  status.SourceAddress = IPv6ToText(bytes);
+  status.IcmpType = type;
+  status.Sequence = ids->sequence;
+  status.ReceivedTtl = hopLimit;
   return true;
 }
 

@@ -23,7 +23,7 @@ enum ReplyOutcome : uint8_t {
 
 struct TReplyStatus {
   int32_t ByteCount = 0;      // bytes received, IP header included
-  std::string SourceAddress;  // dotted address of the host or router that answered
+  std::string SourceAddress;  // address of the host or router that answered (text)
   uint8_t IcmpType = 0;
   uint16_t Sequence = 0;
   uint32_t RoundTripMs = 0;
@@ -31,17 +31,27 @@ struct TReplyStatus {
   ReplyOutcome Outcome = roEchoReply;
 };
 
-// The status of a wait that ended without an answer.
-TReplyStatus TimedOutStatus(uint16_t sequence);
+// The status of a wait that ended without an answer; its source address is
+// `noAddress` ("0.0.0.0", or "::" for IPv6).
+TReplyStatus TimedOutStatus(uint16_t sequence, const char* noAddress = "0.0.0.0");
 
 // Classifies one received message laid out as a raw ICMP socket delivers it
 // (IPv4 header, then the ICMP message). An empty message means nothing came
 // in time and yields the time-out status. Returns true when the message is
-// the answer to the request carrying `sequence` (and, when given,
-// `identifier`), with `status` filled; false when it is about something else.
-// Raises EIdIcmpException when the message is too short for its headers or is
-// neither an echo nor an error about a datagram.
+// provably the answer to the request carrying `sequence` (and, when given,
+// `identifier`): an echo reply with them, or an unreachable or time-exceeded
+// message quoting them; `status` is then filled. Every other message (too
+// short for its headers, of another type, about another request) gives false
+// and the wait goes on.
 bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
                    std::optional<uint16_t> identifier, TReplyStatus& status);
+
+// The same for ICMPv6, the message laid out as an IPv6 header (40 bytes,
+// no extension headers) and the ICMPv6 message: an echo reply (129) with our
+// identifier and sequence, or a destination-unreachable (1) or time-exceeded
+// (3) message quoting our echo request (128), counts; SourceAddress is
+// written in its RFC 5952 form and ReceivedTtl is the hop limit.
+bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
+                    std::optional<uint16_t> identifier, TReplyStatus& status);
 
 }  // namespace quillon

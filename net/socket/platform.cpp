@@ -200,14 +200,18 @@ int Socket(int family, int type, int protocol) {
   return Failed(::socket(family, type | SOCK_CLOEXEC, protocol));
 }
 
-int Bind(int fd, const sockaddr_in& addr) {
-  if (FaultInjector::ShouldFail(Call::Bind)) return Failed(-1);
-  return Failed(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
+socklen_t AddressLength(const sockaddr_storage& addr) {
+  return addr.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
-int Connect(int fd, const sockaddr_in& addr) {
+int Bind(int fd, const sockaddr_storage& addr) {
+  if (FaultInjector::ShouldFail(Call::Bind)) return Failed(-1);
+  return Failed(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), AddressLength(addr)));
+}
+
+int Connect(int fd, const sockaddr_storage& addr) {
   if (FaultInjector::ShouldFail(Call::Connect)) return Failed(-1);
-  int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), AddressLength(addr));
   if (r == -1 && errno == EINTR) {
     // An interrupted connect goes on in the kernel (calling connect again
     // would report EALREADY): wait for it to finish and take its outcome.
@@ -226,8 +230,8 @@ int Connect(int fd, const sockaddr_in& addr) {
   return Failed(r);
 }
 
-int Accept(int fd, sockaddr_in& peer) {
-  // Zeroed first: callers format the record even when the call fails.
+int Accept(int fd, sockaddr_storage& peer) {
+  // Zeroed first: a failed call leaves a record that reads as no address.
   std::memset(&peer, 0, sizeof peer);
   if (FaultInjector::ShouldFail(Call::Accept)) return Failed(-1);
   socklen_t len = sizeof peer;
@@ -244,7 +248,7 @@ long Recv(int fd, void* buffer, size_t length, int flags) {
   return Failed(static_cast<long>(::recv(fd, buffer, length, flags)));
 }
 
-long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_in& from) {
+long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_storage& from) {
   std::memset(&from, 0, sizeof from);
   if (FaultInjector::ShouldFail(Call::RecvFrom)) return Failed(-1L);
   socklen_t len = sizeof from;
@@ -257,10 +261,11 @@ long Send(int fd, const void* buffer, size_t length, int flags) {
   return Failed(static_cast<long>(::send(fd, buffer, length, flags | MSG_NOSIGNAL)));
 }
 
-long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_in& to) {
+long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_storage& to) {
   if (FaultInjector::ShouldFail(Call::SendTo)) return Failed(-1L);
-  return Failed(static_cast<long>(::sendto(fd, buffer, length, flags | MSG_NOSIGNAL,
-                                           reinterpret_cast<const sockaddr*>(&to), sizeof to)));
+  return Failed(
+      static_cast<long>(::sendto(fd, buffer, length, flags | MSG_NOSIGNAL,
+                                 reinterpret_cast<const sockaddr*>(&to), AddressLength(to))));
 }
 
 long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& details) {
@@ -269,21 +274,30 @@ long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& det
   iovec io{buffer, length};
   // Room for IP_TTL and IP_RECVERR (extended error plus offender address).
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) +
-                                CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in)) + 64];
+                                CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6)) + 64];
+  sockaddr_storage from{};
   msghdr m{};
-  m.msg_name = &details.from;
-  m.msg_namelen = sizeof details.from;
+  m.msg_name = &from;
+  m.msg_namelen = sizeof from;
   m.msg_iov = &io;
   m.msg_iovlen = 1;
   m.msg_control = control;
   m.msg_controllen = sizeof control;
   const long r = static_cast<long>(::recvmsg(fd, &m, flags));
   if (r == -1) return Failed(r);
+  if (from.ss_family == AF_INET6)
+    std::memcpy(&details.from6, &from, sizeof details.from6);
+  else
+    std::memcpy(&details.from, &from, sizeof details.from);
   for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
-    if (c->cmsg_level != IPPROTO_IP) continue;
-    if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+    const bool v4 = c->cmsg_level == IPPROTO_IP;
+    const bool v6 = c->cmsg_level == IPPROTO_IPV6;
+    if (!v4 && !v6) continue;
+    if (((v4 && c->cmsg_type == IP_TTL) || (v6 && c->cmsg_type == IPV6_HOPLIMIT)) &&
+        c->cmsg_len >= CMSG_LEN(sizeof(int))) {
       std::memcpy(&details.ttl, CMSG_DATA(c), sizeof(int));
-    } else if (c->cmsg_type == IP_RECVERR && c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
+    } else if (((v4 && c->cmsg_type == IP_RECVERR) || (v6 && c->cmsg_type == IPV6_RECVERR)) &&
+               c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
       sock_extended_err e;
       std::memcpy(&e, CMSG_DATA(c), sizeof e);
       details.extendedError = true;
@@ -292,7 +306,11 @@ long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& det
       details.errorCode = e.ee_code;
       details.errorInfo = e.ee_info;
       // The offender's address follows the extended error (SO_EE_OFFENDER).
-      if (c->cmsg_len >= CMSG_LEN(sizeof e + sizeof(sockaddr_in))) {
+      if (v6 && c->cmsg_len >= CMSG_LEN(sizeof e + sizeof(sockaddr_in6))) {
+        sockaddr_in6 o;
+        std::memcpy(&o, CMSG_DATA(c) + sizeof e, sizeof o);
+        if (o.sin6_family == AF_INET6) details.offender6 = o.sin6_addr;
+      } else if (c->cmsg_len >= CMSG_LEN(sizeof e + sizeof(sockaddr_in))) {
         sockaddr_in o;
         std::memcpy(&o, CMSG_DATA(c) + sizeof e, sizeof o);
         if (o.sin_family == AF_INET) details.offender = o.sin_addr;
@@ -323,17 +341,17 @@ int Close(int fd) {
   return Failed(::close(fd));
 }
 
-int PeerName(int fd, sockaddr_in& addr) {
+int PeerName(int fd, sockaddr_storage& addr) {
+  std::memset(&addr, 0, sizeof addr);
   if (FaultInjector::ShouldFail(Call::PeerName)) return Failed(-1);
   socklen_t len = sizeof addr;
-  std::memset(&addr, 0, sizeof addr);
   return Failed(::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len));
 }
 
-int SockName(int fd, sockaddr_in& addr) {
+int SockName(int fd, sockaddr_storage& addr) {
+  std::memset(&addr, 0, sizeof addr);
   if (FaultInjector::ShouldFail(Call::SockName)) return Failed(-1);
   socklen_t len = sizeof addr;
-  std::memset(&addr, 0, sizeof addr);
   return Failed(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
 }
 
@@ -392,14 +410,14 @@ int Wait(std::vector<int>* readFds, std::vector<int>* writeFds, std::vector<int>
   return ready;
 }
 
-bool ResolveName(const std::string& host, std::vector<in_addr>& out) {
+bool ResolveName(const std::string& host, int family, std::vector<sockaddr_storage>& out) {
   out.clear();
   if (FaultInjector::ShouldFail(Call::ResolveName)) {
     tLastError = 11001;
     return false;
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;  // one entry per address, not one per socket type
   addrinfo* res = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
@@ -407,8 +425,12 @@ bool ResolveName(const std::string& host, std::vector<in_addr>& out) {
     tLastError = TranslateResolverError(rc, errno);
     return false;
   }
-  for (addrinfo* p = res; p; p = p->ai_next)
-    if (p->ai_family == AF_INET) out.push_back(AsIn(p->ai_addr)->sin_addr);
+  for (addrinfo* p = res; p; p = p->ai_next) {
+    if (p->ai_family != family || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    sockaddr_storage a{};
+    std::memcpy(&a, p->ai_addr, p->ai_addrlen);
+    out.push_back(a);
+  }
   ::freeaddrinfo(res);
   if (out.empty()) {
     tLastError = 11001;
@@ -418,22 +440,36 @@ bool ResolveName(const std::string& host, std::vector<in_addr>& out) {
 }
 
 bool ResolveAddress(in_addr address, std::string& name) {
+  sockaddr_storage sa{};
+  auto* v4 = AsIn(reinterpret_cast<sockaddr*>(&sa));
+  v4->sin_family = AF_INET;
+  v4->sin_addr = address;
+  return ResolveAddress(sa, name);
+}
+
+bool ResolveAddress(const sockaddr_storage& address, std::string& name) {
   if (FaultInjector::ShouldFail(Call::ResolveAddress)) {
     tLastError = 11001;
     return false;
   }
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr = address;
   char host[NI_MAXHOST];
-  const int rc = ::getnameinfo(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, sizeof host,
-                               nullptr, 0, NI_NAMEREQD);
+  const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), AddressLength(address),
+                               host, sizeof host, nullptr, 0, NI_NAMEREQD);
   if (rc != 0) {
     tLastError = TranslateResolverError(rc, errno);
     return false;
   }
   name = host;
   return true;
+}
+
+unsigned InterfaceIndex(const std::string& name) {
+  return ::if_nametoindex(name.c_str());
+}
+
+std::string InterfaceName(unsigned index) {
+  char name[IF_NAMESIZE] = {};
+  return ::if_indextoname(index, name) ? std::string(name) : std::string();
 }
 
 bool ServiceByName(const std::string& name, uint16_t& port) {

@@ -65,36 +65,42 @@ int TranslateResolverError(int eaiCode, int errnoValue);
 constexpr int kUntranslatedBase = 20000;
 
 // Socket calls: Linux semantics, -1 on failure with LastError set. Addresses
-// are sockaddr_in; sends never raise SIGPIPE.
+// are sockaddr_in or sockaddr_in6 in a sockaddr_storage (its family tells
+// which); sends never raise SIGPIPE.
 int Socket(int family, int type, int protocol);
-int Bind(int fd, const sockaddr_in& addr);
-int Connect(int fd, const sockaddr_in& addr);
-int Accept(int fd, sockaddr_in& peer);
+int Bind(int fd, const sockaddr_storage& addr);
+int Connect(int fd, const sockaddr_storage& addr);
+int Accept(int fd, sockaddr_storage& peer);
 int Listen(int fd, int backlog);
 long Recv(int fd, void* buffer, size_t length, int flags);
-long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_in& from);
+long RecvFrom(int fd, void* buffer, size_t length, int flags, sockaddr_storage& from);
 long Send(int fd, const void* buffer, size_t length, int flags);
-long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_in& to);
-// What recvmsg found beside the data: the sender, the TTL attached by
-// IP_RECVTTL and, for an entry of the error queue (MSG_ERRQUEUE, IP_RECVERR),
-// the extended error with the address of the node that reported it.
+long SendTo(int fd, const void* buffer, size_t length, int flags, const sockaddr_storage& to);
+// The length of the record that `addr`'s family uses.
+socklen_t AddressLength(const sockaddr_storage& addr);
+// What recvmsg found beside the data: the sender, the TTL (IP_RECVTTL) or
+// hop limit (IPV6_RECVHOPLIMIT) and, for an entry of the error queue
+// (MSG_ERRQUEUE with IP_RECVERR or IPV6_RECVERR), the extended error with the
+// address of the node that reported it.
 struct MessageDetails {
-  sockaddr_in from{};
-  int ttl = -1;  // -1 when no IP_TTL control message came
+  sockaddr_in from{};    // an IPv4 sender
+  sockaddr_in6 from6{};  // an IPv6 sender
+  int ttl = -1;          // -1 when no TTL or hop-limit control message came
   bool extendedError = false;
   uint8_t errorOrigin = 0;  // SO_EE_ORIGIN_*
-  uint8_t errorType = 0;    // ICMP type for SO_EE_ORIGIN_ICMP
+  uint8_t errorType = 0;    // ICMP (or ICMPv6) type for SO_EE_ORIGIN_ICMP(6)
   uint8_t errorCode = 0;
   uint32_t errorInfo = 0;
-  in_addr offender{};  // SO_EE_OFFENDER, 0.0.0.0 when the kernel gave none
+  in_addr offender{};    // SO_EE_OFFENDER, 0.0.0.0 when the kernel gave none
+  in6_addr offender6{};  // the same for an IPv6 error, :: when none
 };
 long RecvMsg(int fd, void* buffer, size_t length, int flags, MessageDetails& details);
 int SetOption(int fd, int level, int option, const void* value, socklen_t length);
 int GetOption(int fd, int level, int option, void* value, socklen_t& length);
 int Shutdown(int fd, int how);
 int Close(int fd);
-int PeerName(int fd, sockaddr_in& addr);
-int SockName(int fd, sockaddr_in& addr);
+int PeerName(int fd, sockaddr_storage& addr);
+int SockName(int fd, sockaddr_storage& addr);
 
 // Waits until a socket of `readFds` is readable, of `writeFds` writable or of
 // `errorFds` has urgent data; the lists are replaced by the ready ones in
@@ -103,9 +109,16 @@ int SockName(int fd, sockaddr_in& addr);
 int Wait(std::vector<int>* readFds, std::vector<int>* writeFds, std::vector<int>* errorFds,
          int timeoutMs);
 
-// Name lookup, IPv4 only, thread-safe. False with LastError set on failure.
-bool ResolveName(const std::string& host, std::vector<in_addr>& out);
+// Name lookup of one family (AF_INET or AF_INET6), thread-safe: the
+// addresses in the resolver's order. False with LastError set on failure.
+bool ResolveName(const std::string& host, int family, std::vector<sockaddr_storage>& out);
+// Reverse lookup of an IPv4 or IPv6 address (in6.arpa for IPv6).
 bool ResolveAddress(in_addr address, std::string& name);
+bool ResolveAddress(const sockaddr_storage& address, std::string& name);
+// The index of a network interface by name, 0 when there is none.
+unsigned InterfaceIndex(const std::string& name);
+// The name of a network interface by index, empty when there is none.
+std::string InterfaceName(unsigned index);
 // Service database: port in host order; names = official name then aliases.
 bool ServiceByName(const std::string& name, uint16_t& port);
 bool ServiceByPort(uint16_t port, std::vector<std::string>& names);

@@ -27,6 +27,7 @@ TIdSocketHandle::~TIdSocketHandle() {
 }
 
 void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
+  IPVersion = source.IPVersion;
   IP = source.IP;
   Port = source.Port;
   RemoteIP = source.RemoteIP;
@@ -36,7 +37,7 @@ void TIdSocketHandle::Assign(const TIdSocketHandle& source) {
 void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
   ShutAndClose();
   std::lock_guard guard(lifeLock_);
-  socketId_.store(SharedStack().NewSocket(socketType, protocol));
+  socketId_.store(SharedStack().NewSocket(socketType, protocol, IPVersion));
   isOpen_.store(true);
 }
 
@@ -93,7 +94,7 @@ void TIdSocketHandle::BindLocal() {
 
 bool TIdSocketHandle::TryBindLocal() {
   TIdStack& stack = SharedStack();
-  if (stack.CheckSocketResult(stack.SockBind(socketId_.load(), Id_PF_INET, IP, Port),
+  if (stack.CheckSocketResult(stack.SockBind(socketId_.load(), IPVersion, IP, Port),
                               {kAddressInUse}))
     return false;
   RefreshLocalBinding();

@@ -52,6 +52,9 @@ class TIdSocketHandle {
   TIdStackSocketHandle SocketId() const { return socketId_.load(); }
   bool IsOpen() const { return isOpen_.load(); }
 
+  // The address family of the socket AllocateHandle opens and of the
+  // addresses it is bound and connected to: Id_PF_INET or Id_PF_INET6.
+  int IPVersion = Id_PF_INET;
   std::string IP;
   std::string RemoteIP;
   int Port = 0;

@@ -18,18 +18,81 @@ namespace {
 
 std::atomic<bool> gLibraryStarted{false};
 
-sockaddr_in MakeRecord(int family, uint32_t addressNet, int port) {
-  sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = static_cast<sa_family_t>(family);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = addressNet;
-  return a;
+constexpr int kHostNotFound = 11001;
+constexpr int kInvalidArgument = 10022;
+
+const sockaddr_in& AsV4(const sockaddr_storage& a) {
+  return *reinterpret_cast<const sockaddr_in*>(&a);
+}
+const sockaddr_in6& AsV6(const sockaddr_storage& a) {
+  return *reinterpret_cast<const sockaddr_in6*>(&a);
+}
+
+sockaddr_storage MakeRecord(int family, uint32_t addressNet, int port) {
+  sockaddr_storage storage;
+  std::memset(&storage, 0, sizeof storage);
+  auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+  a->sin_family = static_cast<sa_family_t>(family);
+  a->sin_port = htons(static_cast<uint16_t>(port));
+  a->sin_addr.s_addr = addressNet;
+  return storage;
+}
+
+// An IPv6 record; false (with the invalid-argument error set) when `ip` is
+// neither empty (any address) nor IPv6 text. A zone names an interface or
+// gives its index.
+bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
+  std::memset(&storage, 0, sizeof storage);
+  auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+  a->sin6_family = AF_INET6;
+  a->sin6_port = htons(static_cast<uint16_t>(port));
+  if (ip.empty()) return true;  // in6addr_any
+  const auto parsed = ParseIPv6(ip);
+  if (!parsed) {
+    platform::SetLastError(kInvalidArgument);
+    return false;
+  }
+  std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
+  if (!parsed->Zone.empty()) {
+    const int64_t numeric = StrToInt64Def(parsed->Zone, -1);
+    a->sin6_scope_id = numeric >= 0 && numeric <= 0xFFFFFFFF
+                           ? static_cast<uint32_t>(numeric)
+                           : platform::InterfaceIndex(parsed->Zone);
+  }
+  return true;
+}
+
+// The record for `ip` in `family`; IPv6 text always makes an IPv6 record.
+// Empty text is the any-address where `emptyIsAny` (binding).
+bool MakeAnyRecord(TIdStack& stack, int family, const std::string& ip, int port, bool emptyIsAny,
+                   sockaddr_storage& out) {
+  if (family == Id_PF_INET6 || IsIPv6Literal(ip)) return MakeRecord6(ip, port, out);
+  out = MakeRecord(family, emptyIsAny && ip.empty() ? INADDR_ANY : stack.TextToAddress32(ip), port);
+  return true;
 }
 
 std::string RecordText(const sockaddr_in& a) {
   const auto* b = reinterpret_cast<const uint8_t*>(&a.sin_addr.s_addr);
   return Sprintf("%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+// The address text of a record of either family; a link-local IPv6 address
+// keeps its interface as the zone.
+std::string RecordText(const sockaddr_storage& a) {
+  if (a.ss_family != AF_INET6) return RecordText(AsV4(a));
+  const sockaddr_in6& v6 = AsV6(a);
+  TIdIPv6Bytes bytes;
+  std::memcpy(bytes.data(), &v6.sin6_addr, 16);
+  std::string zone;
+  if (v6.sin6_scope_id != 0) {
+    zone = platform::InterfaceName(v6.sin6_scope_id);
+    if (zone.empty()) zone = std::to_string(v6.sin6_scope_id);
+  }
+  return IPv6ToText(bytes, zone);
+}
+
+int RecordPort(const sockaddr_storage& a) {
+  return ntohs(a.ss_family == AF_INET6 ? AsV6(a).sin6_port : AsV4(a).sin_port);
 }
 
 }  // namespace
@@ -64,16 +127,29 @@ void TIdStack::RaiseSocketFailure(int code) {
   throw EIdSocketError(code, ErrorText(code));
 }
 
-TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol) {
-  const TIdStackSocketHandle s = SockCreate(Id_PF_INET, type, protocol);
+TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol, int family) {
+  const TIdStackSocketHandle s = SockCreate(family, type, protocol);
   if (s == Id_INVALID_SOCKET) throw EIdInvalidSocket("Impossible d'allouer le socket.");
   return s;
 }
 
-std::string TIdStack::ResolveHostName(const std::string& host) {
-  if (UpperCase(host) == "LOCALHOST") return "127.0.0.1";
-  if (IsAddressLiteral(host)) return host;
-  return HostAddressOf(host);
+std::string TIdStack::ResolveHostName(const std::string& host, int family) {
+  const auto notFound = [this]() -> std::string {
+    platform::SetLastError(kHostNotFound);
+    CheckSocketResult(Id_SOCKET_ERROR);
+    return {};
+  };
+  if (UpperCase(host) == "LOCALHOST") return family == Id_PF_INET6 ? "::1" : "127.0.0.1";
+  if (IsAddressLiteral(host)) return family == Id_PF_INET6 ? notFound() : host;
+  if (const auto v6 = ParseIPv6(host)) {
+    if (family == Id_PF_INET) return notFound();
+    return IPv6ToText(v6->Bytes, v6->Zone);
+  }
+  return HostAddressOf(host, family);
+}
+
+bool TIdStack::IsIPLiteral(const std::string& text) {
+  return IsAddressLiteral(text) || IsIPv6Literal(text);
 }
 
 bool TIdStack::IsAddressLiteral(const std::string& text) {
@@ -135,17 +211,18 @@ void TIdStackPosix::RefillLocalAddresses() {
 
 TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) {
   RequireSocketLibrary("accept");
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   const int r = platform::Accept(s, peer);
   ip = RecordText(peer);
-  port = ntohs(peer.sin_port);
+  port = RecordPort(peer);
   return r;
 }
 
 int TIdStackPosix::SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) {
   RequireSocketLibrary("bind");
-  const uint32_t address = ip.empty() ? INADDR_ANY : TextToAddress32(ip);
-  return platform::Bind(s, MakeRecord(family, address, port));
+  sockaddr_storage record;
+  if (!MakeAnyRecord(*this, family, ip, port, true, record)) return Id_SOCKET_ERROR;
+  return platform::Bind(s, record);
 }
 
 int TIdStackPosix::SockClose(TIdStackSocketHandle s) {
@@ -156,16 +233,29 @@ int TIdStackPosix::SockClose(TIdStackSocketHandle s) {
 int TIdStackPosix::SockConnect(TIdStackSocketHandle s, int family, const std::string& ip,
                                int port) {
   RequireSocketLibrary("connect");
-  return platform::Connect(s, MakeRecord(family, TextToAddress32(ip), port));
+  sockaddr_storage record;
+  if (!MakeAnyRecord(*this, family, ip, port, false, record)) return Id_SOCKET_ERROR;
+  return platform::Connect(s, record);
 }
 
-std::string TIdStackPosix::HostAddressOf(const std::string& host) {
+std::string TIdStackPosix::HostAddressOf(const std::string& host, int family) {
   RequireSocketLibrary("gethostbyname");
-  std::vector<in_addr> addresses;
-  if (!platform::ResolveName(host, addresses)) CheckSocketResult(Id_SOCKET_ERROR);
-  sockaddr_in r{};
-  r.sin_addr = addresses.front();
-  return RecordText(r);
+  std::vector<sockaddr_storage> addresses;
+  if (family != Id_PF_UNSPEC) {
+    if (!platform::ResolveName(host, family == Id_PF_INET6 ? AF_INET6 : AF_INET, addresses))
+      CheckSocketResult(Id_SOCKET_ERROR);
+    return RecordText(addresses.front());
+  }
+  // IPv4 first, exactly as an IPv4-only lookup; a name with no IPv4 address
+  // at all is tried for IPv6. Any other failure, or none of either family,
+  // is reported as the IPv4 lookup's failure.
+  if (platform::ResolveName(host, AF_INET, addresses)) return RecordText(addresses.front());
+  const int v4Failure = platform::LastError();
+  if (v4Failure == kHostNotFound && platform::ResolveName(host, AF_INET6, addresses))
+    return RecordText(addresses.front());
+  platform::SetLastError(v4Failure);
+  CheckSocketResult(Id_SOCKET_ERROR);
+  return {};
 }
 
 std::string TIdStackPosix::LocalHostName() {
@@ -175,14 +265,17 @@ std::string TIdStackPosix::LocalHostName() {
 
 std::string TIdStackPosix::HostNameOf(const std::string& ip) {
   RequireSocketLibrary("gethostbyaddr");
+  sockaddr_storage record{};
   in_addr a{};
-  if (::inet_pton(AF_INET, ip.c_str(), &a) != 1) {
+  if (::inet_pton(AF_INET, ip.c_str(), &a) == 1) {
+    record = MakeRecord(AF_INET, a.s_addr, 0);
+  } else if (!IsIPv6Literal(ip) || !MakeRecord6(ip, 0, record)) {
     // Not an address at all: the lookup has nothing to find.
-    platform::SetLastError(11001);
+    platform::SetLastError(kHostNotFound);
     CheckSocketResult(Id_SOCKET_ERROR);
   }
   std::string name;
-  if (!platform::ResolveAddress(a, name)) CheckSocketResult(Id_SOCKET_ERROR);
+  if (!platform::ResolveAddress(record, name)) CheckSocketResult(Id_SOCKET_ERROR);
   return name;
 }
 
@@ -229,10 +322,10 @@ long TIdStackPosix::SockRecv(TIdStackSocketHandle s, void* buffer, size_t length
 long TIdStackPosix::SockRecvFrom(TIdStackSocketHandle s, void* buffer, size_t length, int flags,
                                  std::string& ip, int& port) {
   RequireSocketLibrary("recvfrom");
-  sockaddr_in from{};
+  sockaddr_storage from{};
   const long r = platform::RecvFrom(s, buffer, length, flags, from);
   ip = RecordText(from);
-  port = ntohs(from.sin_port);
+  port = RecordPort(from);
   return r;
 }
 
@@ -258,7 +351,9 @@ long TIdStackPosix::SockSend(TIdStackSocketHandle s, const void* buffer, size_t 
 long TIdStackPosix::SockSendTo(TIdStackSocketHandle s, const void* buffer, size_t length, int flags,
                                const std::string& ip, int port) {
   RequireSocketLibrary("sendto");
-  return platform::SendTo(s, buffer, length, flags, MakeRecord(AF_INET, TextToAddress32(ip), port));
+  sockaddr_storage record;
+  if (!MakeAnyRecord(*this, AF_INET, ip, port, false, record)) return Id_SOCKET_ERROR;
+  return platform::SendTo(s, buffer, length, flags, record);
 }
 
 int TIdStackPosix::SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value,
@@ -294,21 +389,21 @@ int TIdStackPosix::LastErrorCode() {
 
 void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle s, int& family, std::string& ip, int& port) {
   RequireSocketLibrary("getpeername");
-  sockaddr_in a;
+  sockaddr_storage a;
   CheckSocketResult(platform::PeerName(s, a));
-  family = a.sin_family;
+  family = a.ss_family;
   ip = RecordText(a);
-  port = ntohs(a.sin_port);
+  port = RecordPort(a);
 }
 
 void TIdStackPosix::LocalAddressOf(TIdStackSocketHandle s, int& family, std::string& ip,
                                    int& port) {
   RequireSocketLibrary("getsockname");
-  sockaddr_in a;
+  sockaddr_storage a;
   CheckSocketResult(platform::SockName(s, a));
-  family = a.sin_family;
+  family = a.ss_family;
   ip = RecordText(a);
-  port = ntohs(a.sin_port);
+  port = RecordPort(a);
 }
 
 long TIdStackPosix::SendFileOnSocket(TIdStackSocketHandle s, const std::string& fileName) {

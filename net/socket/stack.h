@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "net/socket/address_text.h"
+
 namespace quillon {
 
 using TIdStackSocketHandle = int;
@@ -45,7 +47,10 @@ class TIdStack {
   virtual int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockConnect(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
-  virtual std::string HostAddressOf(const std::string& host) = 0;
+  // The first address of `host`: with Id_PF_UNSPEC an IPv4 one when the
+  // name has any, else an IPv6 one; with Id_PF_INET or Id_PF_INET6 one of
+  // that family only.
+  virtual std::string HostAddressOf(const std::string& host, int family = Id_PF_UNSPEC) = 0;
   virtual std::string LocalHostName() = 0;
   virtual std::string HostNameOf(const std::string& ip) = 0;
   virtual int ServicePort(const std::string& service) = 0;
@@ -84,9 +89,17 @@ class TIdStack {
   // failure.
   bool CheckSocketResult(long result, std::initializer_list<int> ignored = {});
   [[noreturn]] void RaiseSocketFailure(int code);
-  TIdStackSocketHandle NewSocket(int type, int protocol);
-  std::string ResolveHostName(const std::string& host);
+  // An AF_INET socket, or one of `family` (Id_PF_INET6), or raises.
+  TIdStackSocketHandle NewSocket(int type, int protocol, int family = Id_PF_INET);
+  // The address text to reach `host`: an IPv4 literal as it is, an IPv6
+  // literal in its RFC 5952 form, a name by HostAddressOf. `family` other
+  // than Id_PF_UNSPEC accepts only addresses of that family; any other
+  // gives the host-not-found failure (11001).
+  std::string ResolveHostName(const std::string& host, int family = Id_PF_UNSPEC);
+  // True for dotted IPv4 text (four parts 0..255).
   static bool IsAddressLiteral(const std::string& text);
+  // True for IPv4 or IPv6 address text.
+  static bool IsIPLiteral(const std::string& text);
   // The address as one 32-bit value holding the four bytes in network order.
   uint32_t TextToAddress32(const std::string& ip);
 
@@ -108,7 +121,7 @@ class TIdStackPosix : public TIdStack {
   int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) override;
   int SockClose(TIdStackSocketHandle s) override;
   int SockConnect(TIdStackSocketHandle s, int family, const std::string& ip, int port) override;
-  std::string HostAddressOf(const std::string& host) override;
+  std::string HostAddressOf(const std::string& host, int family = Id_PF_UNSPEC) override;
   std::string LocalHostName() override;
   std::string HostNameOf(const std::string& ip) override;
   int ServicePort(const std::string& service) override;

@@ -106,7 +106,7 @@ void TIdConnectThread::Connect() {
   // The socket is never closed under this thread (the owner joins first), so
   // "bad handle" and "not a socket" are real failures here, not the sign of
   // an abandoned connect; only "in progress" is expected.
-  if (!stack.CheckSocketResult(socketHandle_.ConnectPeer(Id_PF_INET),
+  if (!stack.CheckSocketResult(socketHandle_.ConnectPeer(socketHandle_.IPVersion),
                                {kWouldBlock, kInProgress, kAlready}))
     return;  // connected at once (ConnectPeer refreshed the addresses)
 

@@ -77,15 +77,23 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std:
     targetPort = SocksInfo().Port;
   }
 
-  handle.AllocateHandle(Id_SOCK_STREAM, 0);
-  handle.IP = boundIP;
-  handle.Port = boundPort;
-  handle.ClientPortMin = boundPortMin;
-  handle.ClientPortMax = boundPortMax;
-  handle.BindLocal();
+  // IPv4 unless the bound address says IPv6; a target reached over the
+  // other family gets a socket of its own once its address is known.
+  const auto openAndBind = [&](int family) {
+    handle.IPVersion = family;
+    handle.AllocateHandle(Id_SOCK_STREAM, 0);
+    handle.IP = boundIP;
+    handle.Port = boundPort;
+    handle.ClientPortMin = boundPortMin;
+    handle.ClientPortMax = boundPortMax;
+    handle.BindLocal();
+  };
+  openAndBind(AddressFamilyOf(boundIP));
 
-  if (!TIdStack::IsAddressLiteral(targetHost)) ReportStatus(hsResolving, {targetHost});
-  handle.SetRemote(stack.ResolveHostName(targetHost), targetPort);
+  if (!TIdStack::IsIPLiteral(targetHost)) ReportStatus(hsResolving, {targetHost});
+  const std::string remote = stack.ResolveHostName(targetHost);
+  if (AddressFamilyOf(remote) != handle.IPVersion) openAndBind(AddressFamilyOf(remote));
+  handle.SetRemote(remote, targetPort);
 
   if (!UseNagle) {
     const int32_t one = 1;
@@ -98,7 +106,7 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std:
   else if (GuardInUse())
     TimedConnect(kGuardedConnectLimit);
   else
-    stack.CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
+    stack.CheckSocketResult(handle.ConnectPeer(handle.IPVersion));
 
   SocksInfo().MakeSocksConnection(host, port);
 }

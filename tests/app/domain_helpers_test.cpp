@@ -78,13 +78,16 @@ class Getdns : public ::testing::Test {
   std::vector<std::string> files_;
 };
 
-TEST_F(Getdns, FirstNameserverWithAnIpv4Address) {
+TEST_F(Getdns, FirstNameserverWithAnAddressOfEitherFamily) {
   const Row rows[] = {
       {"nameserver 192.0.2.53\nnameserver 192.0.2.54\n", "192.0.2.53"},
       {"# comment\nsearch example.com\noptions ndots:2\n  nameserver\t198.51.100.1  \n",
        "198.51.100.1"},
-      {"nameserver 2001:db8::1\nnameserver 203.0.113.9\n", "203.0.113.9"},
-      {"nameserver fe80::1%eth0\n", ""},
+      {"nameserver 2001:db8::1\nnameserver 203.0.113.9\n", "2001:db8::1"},
+      {"nameserver 2001:DB8:0:0:0:0:0:53\n", "2001:db8::53"},
+      {"nameserver 203.0.113.9\nnameserver 2001:db8::1\n", "203.0.113.9"},
+      {"nameserver fe80::1%eth0\n", "fe80::1%eth0"},
+      {"nameserver 2001:db8::1::2\nnameserver 192.0.2.9\n", "192.0.2.9"},
       {"; nameserver 192.0.2.1\n#nameserver 192.0.2.2\n", ""},
       {"nameserver 192.0.2.300\nnameserver 192.0.2.7", "192.0.2.7"},
       {"nameserver192.0.2.1\n", ""},
@@ -122,7 +125,8 @@ TEST(Ip2dns, ReverseNameOrInputUnchanged) {
     const std::filesystem::path etc = "/etc/netns/" + ns.name();
     std::filesystem::create_directories(etc);
     std::ofstream(etc / "resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-    std::ofstream(etc / "hosts") << "127.0.0.1 localhost\n198.18.7.7 named.quillon.test\n";
+    std::ofstream(etc / "hosts") << "127.0.0.1 localhost\n198.18.7.7 named.quillon.test\n"
+                                 << "2001:db8:7::7 named6.quillon.test\n";
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::string output;
     const int status = ns.Exec("QUILLON_IP2DNS_CHILD=1 " + self +
@@ -138,6 +142,9 @@ TEST(Ip2dns, ReverseNameOrInputUnchanged) {
   EXPECT_EQ(ip2dns("not an address"), "not an address");
   EXPECT_EQ(ip2dns("198.18.7"), "198.18.7");
   EXPECT_EQ(ip2dns(""), "");
+  EXPECT_EQ(ip2dns("2001:db8:7::7"), "named6.quillon.test");
+  EXPECT_EQ(ip2dns("2001:db8:7::8"), "2001:db8:7::8");  // no reverse entry
+  EXPECT_EQ(ip2dns("2001:db8:7::7::"), "2001:db8:7::7::");
 }
 
 }  // namespace

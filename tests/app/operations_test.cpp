@@ -220,6 +220,46 @@ TEST_F(Operations, TraceToLoopbackStopsAfterTheSecondReply) {
   EXPECT_EQ(ops.IdIcmpClient.PacketTtl(), 3) << "raised once more before the stop is seen";
 }
 
+// IPv6: a literal is pinged and traced over ICMPv6 with the same lines; a
+// family forced against the host's gives the host-not-found line; IPv4
+// after IPv6 is IPv4 again.
+TEST_F(Operations, PingAndTraceOfTheIPv6LoopbackAndForcedFamilies) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for an ICMP socket";
+  ops.RunOperation(opPing, "0::1");
+  Lines lines = view.Lines();
+  ASSERT_EQ(lines.size(), 9u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "Ping for 0::1");
+  for (int i = 2; i < 6; ++i)
+    EXPECT_EQ(lines[i].rfind("response from host ::1 in ", 0), 0u) << lines[i];
+  EXPECT_NE(lines[2].find(" ms.\t[name-of-::1]"), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[7], "Packages : sent = 4, receipt = 4, lost = 0");
+
+  ops.RunOperation(opTraceRoute, "::1");
+  lines = view.Lines();
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[3].rfind("response from host ::1 in ", 0), 0u) << lines[3];
+
+  ops.IcmpFamily = Id_PF_INET6;
+  ops.RunOperation(opPing, "127.0.0.1");
+  EXPECT_EQ(view.Lines(),
+            (Lines{"Ping for 127.0.0.1", "", "Error: Host not found for domain 127.0.0.1"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  ops.RunOperation(opTraceRoute, "localhost");
+  lines = view.Lines();
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[3].rfind("response from host ::1 in ", 0), 0u) << lines[3];
+
+  ops.IcmpFamily = Id_PF_INET;
+  ops.RunOperation(opTraceRoute, "::1");
+  EXPECT_EQ(view.Lines(),
+            (Lines{"Trace Route for ::1", "", "Error: Host not found for domain ::1"}));
+  ops.RunOperation(opPing, "localhost");
+  lines = view.Lines();
+  ASSERT_EQ(lines.size(), 9u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[2].rfind("response from host 127.0.0.1 in ", 0), 0u) << lines[2];
+  EXPECT_EQ(ops.IdIcmpClient.IPVersion(), Id_PF_INET);
+}
+
 // The reply report on its own, one row per reply in order.
 TEST_F(Operations, ReplyReportLinesAndCounting) {
   auto reply = [](const char* from, ReplyOutcome outcome, uint32_t ms) {

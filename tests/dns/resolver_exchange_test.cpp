@@ -1,10 +1,15 @@
 // The resolver against a scripted UDP server on loopback: the round trip,
 // time-outs, fresh IDs, stale datagrams, and replies from other senders.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "net/dns/dns_error.h"
 #include "net/dns/resolver.h"
@@ -138,6 +143,76 @@ TEST_F(ExchangeTest, NothingIsSentForNoTypeOrABadName) {
             "Nom de requête incorrect : " + longLabel + ".example");
   resolver_.RunQuery("example.com");  // the next good query is the first one sent
   EXPECT_EQ(server.queries(), 1);
+}
+
+// A DNS server on [::1] for `rounds` queries: each gets an answer from
+// another port first (which the resolver must pass over), then its own.
+class Ipv6DnsServer {
+ public:
+  explicit Ipv6DnsServer(int rounds) {
+    for (int* fd : {&fd_, &otherFd_}) {
+      *fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 a{};
+      a.sin6_family = AF_INET6;
+      a.sin6_addr = in6addr_loopback;
+      ::bind(*fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    sockaddr_in6 a{};
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin6_port);
+    thread_ = std::thread([this, rounds] {
+      for (int i = 0; i < rounds; ++i) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 3000) != 1) return;
+        char buf[512];
+        sockaddr_in6 from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n =
+            ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 12) return;
+        const std::string query(buf, static_cast<size_t>(n));
+        const std::string fake = MxAnswer(query, 99);
+        const std::string real = MxAnswer(query, 10);
+        ::sendto(otherFd_, fake.data(), fake.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                 fromLength);
+        ::sendto(fd_, real.data(), real.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+      }
+    });
+  }
+  ~Ipv6DnsServer() {
+    thread_.join();
+    ::close(fd_);
+    ::close(otherFd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int otherFd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// An IPv6 server (as a resolv.conf naming one gives): the query goes out over
+// IPv6, only the server's own answer counts, and the next IPv4 server is
+// asked over IPv4 again.
+TEST_F(ExchangeTest, AnIPv6ServerIsAskedOverIPv6WithTheSameSenderFilter) {
+  Ipv6DnsServer v6(2);
+  FakeDnsServer v4([](const std::string& q) { return std::vector<Datagram>{{MxAnswer(q, 20)}}; });
+  for (int round = 0; round < 2; ++round) {
+    resolver_.Host = "0::1";
+    resolver_.Port = v6.port();
+    resolver_.ReceiveTimeout = 2000;
+    resolver_.QueryRecords = {qtMX};
+    resolver_.RunQuery("example.com");
+    ASSERT_EQ(resolver_.Results().Count(), 1);
+    EXPECT_EQ(Mx(0).MxPreference, 10) << "the answer from another port is passed over";
+    Use(v4);
+    resolver_.RunQuery("example.com");
+    ASSERT_EQ(resolver_.Results().Count(), 1);
+    EXPECT_EQ(Mx(0).MxPreference, 20);
+  }
 }
 
 }  // namespace

@@ -50,4 +50,31 @@ std::vector<uint8_t> ErrorMessage(uint8_t type, uint8_t code, const EchoFields& 
   return m;
 }
 
+std::vector<uint8_t> WithIp6Header(const std::vector<uint8_t>& icmp, const std::string& source,
+                                   uint8_t hopLimit, uint8_t nextHeader) {
+  std::vector<uint8_t> m(40, 0);
+  m[0] = 0x60;
+  m[4] = static_cast<uint8_t>(icmp.size() >> 8);
+  m[5] = static_cast<uint8_t>(icmp.size());
+  m[6] = nextHeader;
+  m[7] = hopLimit;
+  in6_addr a{};
+  ::inet_pton(AF_INET6, source.c_str(), &a);
+  std::memcpy(m.data() + 8, &a, 16);
+  m.insert(m.end(), icmp.begin(), icmp.end());
+  return m;
+}
+
+std::vector<uint8_t> Error6Message(uint8_t type, uint8_t code, const EchoFields& quoted,
+                                   size_t quotedBytes, uint8_t quotedNextHeader) {
+  std::vector<uint8_t> m = {type, code, 0, 0, 0, 0, 0, 0};
+  EchoFields request = quoted;
+  request.type = 128;
+  std::vector<uint8_t> inner =
+      WithIp6Header(EchoMessage(request), "2001:db8:1::1", 1, quotedNextHeader);
+  inner.resize(40 + quotedBytes);
+  m.insert(m.end(), inner.begin(), inner.end());
+  return m;
+}
+
 }  // namespace quillon::test

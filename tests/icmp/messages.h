@@ -25,4 +25,13 @@ std::vector<uint8_t> EchoMessage(const EchoFields& f, size_t dataSize = 44);
 std::vector<uint8_t> ErrorMessage(uint8_t type, uint8_t code, const EchoFields& quoted,
                                   size_t quotedHeaderLength = 20, size_t quotedBytes = 52);
 
+// An IPv6 header (next header ICMPv6) from `source` with `hopLimit`,
+// followed by `icmp`, as the client lays out what an ICMPv6 socket gives.
+std::vector<uint8_t> WithIp6Header(const std::vector<uint8_t>& icmp, const std::string& source,
+                                   uint8_t hopLimit, uint8_t nextHeader = 58);
+// An ICMPv6 error (type 1 or 3) quoting an IPv6 header and the first
+// `quotedBytes` bytes of the echo request (type 128).
+std::vector<uint8_t> Error6Message(uint8_t type, uint8_t code, const EchoFields& quoted,
+                                   size_t quotedBytes = 52, uint8_t quotedNextHeader = 58);
+
 }  // namespace quillon::test

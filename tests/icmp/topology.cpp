@@ -43,7 +43,7 @@ void RoutedChain::Step(const std::string& command) {
   if (Run(command, &out) != 0) failure_ = command + ": " + out;
 }
 
-RoutedChain::RoutedChain() {
+RoutedChain::RoutedChain(bool withIPv6) {
   const std::string c = client_.name(), r1 = router1_.name(), r2 = router2_.name(),
                     d = destination_.name();
   // Interface names live inside their namespaces, so they need not be unique.
@@ -75,6 +75,38 @@ RoutedChain::RoutedChain() {
       failure_ = "sysctl in " + router->name();
   }
   if (failure_.empty() && !OpenPingGroups(client_)) failure_ = "ping_group_range in " + c;
+  if (withIPv6) AddIPv6();
+}
+
+void RoutedChain::AddIPv6() {
+  const std::string c = client_.name(), r1 = router1_.name(), r2 = router2_.name(),
+                    d = destination_.name();
+  const struct {
+    const std::string& ns;
+    const char* dev;
+    const char* address;
+  } links[] = {{c, "c0", "2001:db8:1::1/64"},   {r1, "r1a", "2001:db8:1::2/64"},
+               {r1, "r1b", "2001:db8:2::1/64"}, {r2, "r2a", "2001:db8:2::2/64"},
+               {r2, "r2b", "2001:db8:3::1/64"}, {d, "d0", "2001:db8:3::2/64"}};
+  for (const auto& l : links)
+    Step("ip -n " + l.ns + " addr add " + l.address + " dev " + l.dev + " nodad");
+  Step("ip -n " + c + " -6 route add default via 2001:db8:1::2");
+  Step("ip -n " + r1 + " -6 route add 2001:db8:3::/48 via 2001:db8:2::2");
+  Step("ip -n " + r1 + " -6 route add 2001:db8:4::/48 via 2001:db8:2::2");
+  Step("ip -n " + r1 + " -6 route add unreachable 2001:db8:5::/48");
+  Step("ip -n " + r2 + " -6 route add default via 2001:db8:2::1");
+  Step("ip -n " + r2 + " -6 route add blackhole 2001:db8:4::/48");
+  Step("ip -n " + d + " -6 route add default via 2001:db8:3::1");
+  for (const NetNs* router : {&router1_, &router2_})
+    if (failure_.empty() && router->Exec("sysctl -q -w net.ipv6.conf.all.forwarding=1 "
+                                         "net.ipv6.icmp.ratelimit=0") != 0)
+      failure_ = "IPv6 sysctl in " + router->name();
+  // A link passes IPv6 only once the kernel has set it up (about a second
+  // after it came up): wait, bounded, until the destination answers.
+  if (failure_.empty() &&
+      client_.Exec("for i in $(seq 1 40); do ping -6 -c 1 -W 1 -n 2001:db8:3::2 >/dev/null && "
+                   "exit 0; sleep 0.1; done; exit 1") != 0)
+    failure_ = "IPv6 path to the destination did not come up";
 }
 
 }  // namespace quillon::test

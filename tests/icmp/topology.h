@@ -34,13 +34,25 @@ class RoutedChain {
   static constexpr const char* kBlackholed = "198.18.4.9";
   static constexpr const char* kUnreachable = "198.18.5.9";
 
-  RoutedChain();
+  // The same chain over IPv6 beside IPv4 (when built with IPv6): 2001:db8:N::1
+  // and ::2 on link N, an unreachable route to 2001:db8:5::/48 at router 1
+  // and a blackhole for 2001:db8:4::/48 at router 2.
+  static constexpr const char* kRouter1v6 = "2001:db8:1::2";
+  static constexpr const char* kRouter2v6 = "2001:db8:2::2";
+  static constexpr const char* kDestinationV6 = "2001:db8:3::2";
+  static constexpr const char* kBlackholedV6 = "2001:db8:4::9";
+  static constexpr const char* kUnreachableV6 = "2001:db8:5::9";
+
+  explicit RoutedChain(bool withIPv6 = false);
   // Empty when every step worked, else the step that failed with its output.
   const std::string& failure() const { return failure_; }
   const NetNs& client() const { return client_; }
+  const NetNs& router1() const { return router1_; }
+  const NetNs& destination() const { return destination_; }
 
  private:
   void Step(const std::string& command);
+  void AddIPv6();
 
   NetNs client_{"qic"};
   NetNs router1_{"qir1"};

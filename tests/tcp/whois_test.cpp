@@ -1,6 +1,10 @@
 #include "net/tcp/whois.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -169,6 +173,80 @@ TEST(Whois, RefusedAndResetFailuresPropagate) {
     }
     EXPECT_FALSE(whois.IsConnected());
   }
+}
+
+// A one-connection whois server on [::1]: reads the query line, answers
+// with `answer` and closes. Bounded: gives up after two seconds.
+class Ipv6WhoisServer {
+ public:
+  explicit Ipv6WhoisServer(std::string answer) : answer_(std::move(answer)) {
+    fd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin6_port);
+    thread_ = std::thread([this] {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 2000) != 1) return;
+      const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) return;
+      query_ = test::RecvLine(c, 2000);
+      test::SendAll(c, answer_);
+      ::close(c);
+    });
+  }
+  ~Ipv6WhoisServer() {
+    if (thread_.joinable()) thread_.join();
+    ::close(fd_);
+  }
+  int port() const { return port_; }
+  // The query line; read after the exchange (the thread has written it).
+  std::string query() {
+    if (thread_.joinable()) thread_.join();
+    return query_;
+  }
+
+ private:
+  std::string answer_;
+  std::string query_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// One client reaches an IPv6 literal and IPv4 servers in turn: the socket
+// follows the server's family each time.
+TEST(Whois, ConnectsOverIPv6ToAnIPv6LiteralAndBackToIPv4) {
+  TIdWhois whois;
+  EventLog log;
+  log.Attach(whois);
+  whois.ReadTimeout = 5000;
+  for (int round = 0; round < 2; ++round) {
+    {
+      Ipv6WhoisServer server("v6 answer\r\n");
+      whois.SetHost("0:0:0:0:0:0:0:1");
+      whois.SetPort(server.port());
+      EXPECT_EQ(whois.QueryWhois("example.com"), "v6 answer\r\n");
+      EXPECT_EQ(server.query(), "example.com\r\n");
+    }
+    Capture query;
+    TcpServer server(Server(query, [](int fd) { test::SendAll(fd, "v4 answer\n"); }));
+    Aim(whois, server);
+    EXPECT_EQ(whois.QueryWhois("example.org"), "v4 answer\n");
+    EXPECT_EQ(query.Get(), "example.org\r\n");
+  }
+  // A literal is never "resolved", and the connecting report names the
+  // address in its RFC 5952 form.
+  size_t connectingToV6 = 0;
+  for (const auto& [kind, text] : log.statuses) {
+    EXPECT_NE(kind, hsResolving) << text;
+    if (kind == hsConnecting && text.find("::1") != std::string::npos) ++connectingToV6;
+  }
+  EXPECT_EQ(connectingToV6, 2u);
 }
 
 }  // namespace
