@@ -15,6 +15,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
+  # internationalised names (UTS #46 to A-labels)
+  libidn2-dev
 )
 
 missing=()
