@@ -1,6 +1,7 @@
 // Internationalised names; see idn.h.
 #include "app/idn.h"
 
+#include <dlfcn.h>
 #include <idn2.h>
 
 #include <memory>
@@ -17,8 +18,36 @@ bool IsLetterDigitHyphen(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
+// libidn2 is loaded the first time a name needs it. Linked in, it and the
+// libunistring it pulls in would be mapped and relocated at every start of
+// quillon-cli, ASCII names included, which costs about a millisecond a run.
+class TIdn2Library {
+ public:
+  static const TIdn2Library& Instance() {
+    static const TIdn2Library library;  // loaded once, thread-safe
+    return library;
+  }
+  TIdn2Library(const TIdn2Library&) = delete;
+  TIdn2Library& operator=(const TIdn2Library&) = delete;
+
+  bool Loaded() const { return Lookup != nullptr && Free != nullptr; }
+  decltype(&idn2_lookup_u8) Lookup = nullptr;
+  decltype(&idn2_free) Free = nullptr;
+
+ private:
+  TIdn2Library() : handle_(::dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL)) {
+    if (!handle_) return;
+    Lookup = reinterpret_cast<decltype(Lookup)>(::dlsym(handle_, "idn2_lookup_u8"));
+    Free = reinterpret_cast<decltype(Free)>(::dlsym(handle_, "idn2_free"));
+  }
+  ~TIdn2Library() {
+    if (handle_) ::dlclose(handle_);
+  }
+  void* handle_;
+};
+
 struct Idn2Free {
-  void operator()(char* p) const { idn2_free(p); }
+  void operator()(char* p) const { TIdn2Library::Instance().Free(p); }
 };
 
 // libidn2 drops some ASCII characters that host names cannot hold (a blank
@@ -68,10 +97,12 @@ std::string ToWireName(std::string_view name) {
   const std::string typed(TrimBlanks(name));
   if (typed.size() > kMaxTypedName) throw EIdnNameRefused("Nom trop long");
   CheckAsciiPart(typed);
+  const TIdn2Library& idn2 = TIdn2Library::Instance();
+  if (!idn2.Loaded()) throw EIdnNameRefused("Bibliothèque libidn2 introuvable");
   char* raw = nullptr;
-  const int rc = idn2_lookup_u8(reinterpret_cast<const uint8_t*>(typed.c_str()),
-                                reinterpret_cast<uint8_t**>(&raw),
-                                IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
+  const int rc = idn2.Lookup(reinterpret_cast<const uint8_t*>(typed.c_str()),
+                             reinterpret_cast<uint8_t**>(&raw),
+                             IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
   const std::unique_ptr<char, Idn2Free> converted(raw);
   if (rc != IDN2_OK || !converted) throw EIdnNameRefused("Nom international refusé");
   std::string wire(converted.get());

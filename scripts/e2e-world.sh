@@ -200,12 +200,14 @@ EOF
 }
 
 # --- Internationalised names: their A-labels in the test zone --------------
-# bücher.test, пример.test and 例え.test receive mail; the records exist only
-# under the A-label, so an answer shows that the question carried it.
+# bücher.test, пример.test and 例え.test receive mail, and bücher.test is the
+# trace-route destination's address; the records exist only under the
+# A-label, so an answer shows that the question carried it.
 write_idn_zone_records() {
   cat >>"$1/zones/test.zone" <<EOF
 ; internationalised names, by their A-labels
 xn--bcher-kva MX 10 mx1.quillon.test.
+xn--bcher-kva A  198.18.3.2
 xn--e1afmkfd MX 10 mx2.quillon.test.
 xn--r8jz45g  MX 20 mx1.quillon.test.
 EOF

@@ -49,8 +49,16 @@ Result RunCli(const std::string& prefix, const std::string& arguments) {
 }
 
 TEST(Cli, UsageErrorsExitTwoWithOneLineOnStandardError) {
-  const char* wrong[] = {
-      "", "whois", "whois a b", "info extra", "lookup example.com", "--help extra", "-x"};
+  const char* wrong[] = {"",
+                         "whois",
+                         "whois a b",
+                         "info extra",
+                         "lookup example.com",
+                         "--help extra",
+                         "-x",
+                         "whois --follow",
+                         "whois --follow a b",
+                         "mx --follow a"};
   for (const char* args : wrong) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
@@ -64,6 +72,7 @@ TEST(Cli, HelpAndVersion) {
   const Result help = RunCli("", "--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("whois NAME"), std::string::npos);
+  EXPECT_NE(help.out.find("whois --follow NAME"), std::string::npos);
   const Result version = RunCli("", "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "quillon-cli 1.1\n");
