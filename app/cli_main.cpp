@@ -9,6 +9,7 @@
 #include "app/domain_helpers.h"
 #include "app/lookup_operations.h"
 #include "net/socket/error_text.h"
+#include "app/whois_follow.h"
 
 namespace {
 
@@ -18,6 +19,11 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  whois NAME   ask the whois server of NAME's top-level domain\n"
+    "  whois --follow NAME\n"
+    "               the same, then follow the answers' referrals (at most 3)\n"
+    "               from server to server; whois.iana.org first for top-level\n"
+    "               domains without a server of their own; each answer under\n"
+    "               a line '% whois server: HOST'\n"
     "  mx NAME      list the mail exchangers of NAME's domain\n"
     "  ping HOST    send four ICMP echo requests to HOST\n"
     "  trace HOST   trace the route to HOST\n"
@@ -51,6 +57,16 @@ int main(int argc, char** argv) {
     if (argc != 2) return UsageError("--version takes no argument");
     std::puts("quillon-cli 1.1");
     return 0;
+  }
+
+  if (command == "whois" && argc >= 3 && std::strcmp(argv[2], "--follow") == 0) {
+    if (argc != 4) return UsageError("whois --follow takes exactly one NAME");
+    try {
+      return RunWhoisFollow(argv[3], stdout);
+    } catch (...) {
+      std::fputs("quillon-cli: cannot start the network components\n", stderr);
+      return 1;
+    }
   }
 
   int code = -1;

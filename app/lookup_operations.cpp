@@ -1,6 +1,8 @@
 // The lookup operations and the ICMP reply report; see lookup_operations.h.
 #include "app/lookup_operations.h"
 
+#include "app/idn.h"
+
 #include "net/dns/records.h"
 #include "net/socket/stack.h"
 #include "net/socket/text_helpers.h"
@@ -109,9 +111,18 @@ void TLookupOperations::RunOperation(int code, const std::string& hostText) {
 }
 
 void TLookupOperations::Whois(const std::string& hostText) {
-  IdWhois1.SetHost(WhoisServerOf(domaineext(hostText)));
+  // Names go out as A-labels; the server choice and the query use that form.
+  std::string wireName;
+  try {
+    wireName = ToWireName(hostText);
+  } catch (const EIdnNameRefused&) {
+    failed_ = true;
+    Append(kErrorWhois);
+    return;
+  }
+  IdWhois1.SetHost(WhoisServerOf(domaineext(wireName)));
   IdWhois1.SetPort(WhoisPort);
-  const std::string query = Trim(nowww(hostText));
+  const std::string query = Trim(nowww(wireName));
   try {
     const std::string answer = IdWhois1.QueryWhois(query);
     CheckInterrupted();
@@ -133,7 +144,7 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
   IdDNSResolver1.Port = DnsPort;
   IdDNSResolver1.QueryRecords = TQueryType{qtMX};
   try {
-    IdDNSResolver1.RunQuery(Trim(nowww(hostText)));
+    IdDNSResolver1.RunQuery(Trim(nowww(ToWireName(hostText))));
   } catch (...) {
     CheckInterrupted();
     failed_ = true;
@@ -195,7 +206,7 @@ void TLookupOperations::Ping(const std::string& hostText) {
 
 bool TLookupOperations::ResolveIcmpHost(const std::string& hostText) {
   try {
-    IdIcmpClient.Host = SharedStack().ResolveHostName(hostText, IcmpFamily);
+    IdIcmpClient.Host = SharedStack().ResolveHostName(ToWireName(hostText), IcmpFamily);
   } catch (...) {
     CheckInterrupted();
     failed_ = true;

@@ -57,6 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The run-time libraries (Qt 6, libstdc++, libc) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libidn2 is loaded when a name needs it, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libidn2-0)
 # setcap, as Debian's ping recommends it: without it the programs still run,
 # over unprivileged ICMP datagram sockets.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)

@@ -90,6 +90,7 @@ url="http://$public_host/misc/ip.php"
 # and looks up the reverse names of the replies; so do the tools as written.
 pairs=(
   "whois|$cli whois quillon.fr|whois -h whois.nic.fr quillon.fr"
+  "whoisfollow|$cli whois --follow example.de|whois -I example.de"
   "mx|$cli mx alias.test|dig +short MX alias.test"
   "ping|$cli ping $dest|ping -c 4 -i 0.01 $dest"
   "trace_traceroute|$cli trace $dest|traceroute -I -q 1 $dest"
@@ -146,6 +147,10 @@ check() {  # pair side pattern [count]
 problems=$(
   check whois ours 'whois\.nic\.fr'
   check whois theirs 'whois\.nic\.fr'
+  check whoisfollow ours '^% whois server: whois\.de-registry\.test$'
+  check whoisfollow ours '^source: +whois\.de-registry\.test$'
+  check whoisfollow theirs '^whois: +whois\.de-registry\.test$'
+  check whoisfollow theirs '^source: +whois\.de-registry\.test$'
   check mx ours '^Found #[0-9]+: mx[12]\.quillon\.test' 2
   check mx theirs '^[0-9]+ mx[12]\.quillon\.test\.$' 2
   check ping ours '^response from host ' 4
@@ -215,6 +220,9 @@ rel_cli=${cli#"$ROOT/"}
   echo "the replies are looked up, by both sides. Our ping sends its four"
   echo "requests back to back (each once the previous one is answered); ping(8)"
   echo "sends one every 10 ms."
+  echo "The whoisfollow pair walks a two-step referral chain: whois.iana.org"
+  echo "names the registry of de, which is then asked for the domain; whois -I"
+  echo "asks IANA first and follows its referral the same way."
   echo
   echo "| Operation | quillon-cli median (ms) | Peer median (ms) | Ratio | quillon-cli min–max | Peer min–max |"
   echo "|---|---:|---:|---:|---:|---:|"

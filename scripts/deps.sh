@@ -17,6 +17,8 @@ PACKAGES=(
   libpsl-dev
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
+  # internationalised names (UTS #46 to A-labels)
+  libidn2-dev
 )
 
 missing=()

@@ -24,6 +24,7 @@
 #   client 198.18.1.2 -- r1 198.18.1.1 | 198.18.2.1 -- r2 198.18.2.2 | 198.18.3.1
 #   -- destination 198.18.3.2;  r1 198.18.4.1 -- services 198.18.4.2:
 #   whois 198.18.4.11-16, web 198.18.4.20, DNS 198.18.4.53.
+#   Referral whois servers 198.18.4.140-149 (whois --follow).
 #   r1 discards everything for 198.18.9.0/24 without a word (blackhole route).
 set -uo pipefail
 
@@ -198,6 +199,21 @@ http {
 EOF
 }
 
+# --- Internationalised names: their A-labels in the test zone --------------
+# bücher.test, пример.test and 例え.test receive mail, and bücher.test is the
+# trace-route destination's address; the records exist only under the
+# A-label, so an answer shows that the question carried it.
+write_idn_zone_records() {
+  cat >>"$1/zones/test.zone" <<EOF
+; internationalised names, by their A-labels
+xn--bcher-kva MX 10 mx1.quillon.test.
+xn--bcher-kva A  198.18.3.2
+xn--e1afmkfd MX 10 mx2.quillon.test.
+xn--r8jz45g  MX 20 mx1.quillon.test.
+EOF
+}
+# --- end of internationalised names -------------------------------------------
+
 # Runs `ip` commands (one per line on stdin) in namespace $1, in one process.
 ipbatch() { ip -n "$1" -batch -; }
 
@@ -249,6 +265,7 @@ build() {
   echo "nameserver $DNS_ADDR" >"/etc/netns/$n/resolv.conf"
 
   write_zones "$state" "$public_host"
+  write_idn_zone_records "$state"
   nsd-checkzone test. "$state/zones/test.zone" >/dev/null || return 1
   nsd-checkzone 18.198.in-addr.arpa. "$state/zones/reverse.zone" >/dev/null || return 1
 
@@ -267,6 +284,7 @@ build() {
   wait_for "$n" "nsd" dig +time=1 +tries=1 @$DNS_ADDR alias.test MX || return 1
   wait_for "$n" "nginx" curl -sf --max-time 1 "http://$WEB_ADDR/misc/ip.php" || return 1
   wait_for "$n" "whois server" bash -c "exec 3<>/dev/tcp/${WHOIS_ADDRS[0]}/43" || return 1
+  referral_whois_up "$n" "$whois_bin" || return 1
 
   if [ -n "$owner" ]; then
     setsid bash "$SELF" watch "$n" "$owner" </dev/null >/dev/null 2>&1 &
@@ -274,6 +292,39 @@ build() {
   fi
   return 0
 }
+
+# --- Whois referral chains (quillon-cli whois --follow) ---------------------
+# More whois servers, served by a second e2e_whois_server process logging to
+# the same whois.log: an IANA-style server, the registries and registrars it
+# and the others refer to (tests/e2e/whois_referrals.h). whois.down.test has
+# a name and an address but nothing listens there.
+REFWHOIS_HOSTS=(whois.iana.org whois.de-registry.test whois.registrar.test whois.loop-a.test
+  whois.loop-b.test whois.chain1.test whois.chain2.test whois.chain3.test whois.chain4.test)
+REFWHOIS_ADDRS=(198.18.4.140 198.18.4.141 198.18.4.142 198.18.4.143 198.18.4.144 198.18.4.145
+  198.18.4.146 198.18.4.147 198.18.4.148)
+REFWHOIS_DOWN_HOST=whois.down.test
+REFWHOIS_DOWN_ADDR=198.18.4.149
+
+referral_whois_up() {
+  local n=$1 whois_bin=$2 state="$STATE_ROOT/$1" i args=()
+  for i in "${REFWHOIS_ADDRS[@]}" $REFWHOIS_DOWN_ADDR; do echo "addr add $i/32 dev eth0"; done |
+    ipbatch "$n-svc" || return 1
+  {
+    for i in "${!REFWHOIS_HOSTS[@]}"; do echo "${REFWHOIS_ADDRS[$i]} ${REFWHOIS_HOSTS[$i]}"; done
+    echo "$REFWHOIS_DOWN_ADDR $REFWHOIS_DOWN_HOST"
+  } >>"/etc/netns/$n/hosts"
+  for i in "${!REFWHOIS_HOSTS[@]}"; do args+=("${REFWHOIS_ADDRS[$i]}=${REFWHOIS_HOSTS[$i]}"); done
+  ip netns exec "$n-svc" "$whois_bin" --log "$state/whois.log" "${args[@]}" </dev/null \
+    >"$state/whois-referral.out" 2>&1 &
+  wait_for "$n" "referral whois server" bash -c "exec 3<>/dev/tcp/${REFWHOIS_ADDRS[0]}/43"
+}
+
+referral_whois_facts() {
+  local i
+  for i in "${!REFWHOIS_HOSTS[@]}"; do echo "REFWHOIS_${i}=${REFWHOIS_HOSTS[$i]} ${REFWHOIS_ADDRS[$i]}"; done
+  echo "REFWHOIS_DOWN=$REFWHOIS_DOWN_HOST $REFWHOIS_DOWN_ADDR"
+}
+# --- end of whois referral chains --------------------------------------------
 
 # Removes the world once its owner has ended.
 watch() {
@@ -323,6 +374,7 @@ up() {
   echo "DEST_ADDR=198.18.3.2"
   echo "DROPPED_ADDR=198.18.9.9"
   for i in "${!WHOIS_HOSTS[@]}"; do echo "WHOIS_${i}=${WHOIS_HOSTS[$i]} ${WHOIS_ADDRS[$i]}"; done
+  referral_whois_facts
 }
 
 case ${1:-} in

@@ -53,7 +53,8 @@ TEST(Cli, UsageErrorsExitTwoWithOneLineOnStandardError) {
       "", "whois", "whois a b", "info extra", "lookup example.com", "--help extra", "-x",
       // -4 and -6 belong to ping and trace, before the host, alone.
       "ping -5 example.com", "trace -6", "ping example.com -6", "whois -4 example.com",
-      "mx -6 example.com", "ping -4 -6 example.com", "info -4"};
+      "mx -6 example.com", "ping -4 -6 example.com", "info -4",
+      "whois --follow", "whois --follow a b", "mx --follow a"};
   for (const char* args : wrong) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
@@ -68,6 +69,7 @@ TEST(Cli, HelpAndVersion) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("whois NAME"), std::string::npos);
   EXPECT_NE(help.out.find("-4 or -6"), std::string::npos);
+  EXPECT_NE(help.out.find("whois --follow NAME"), std::string::npos);
   const Result version = RunCli("", "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "quillon-cli 1.1\n");

@@ -164,6 +164,74 @@ TEST_F(Operations, MxWithoutAConfiguredServerFails) {
   EXPECT_EQ(view.Lines(), (Lines{"Error: No MX Found for domain example.com"}));
 }
 
+// Internationalised names: the server choice, the registered domain and the
+// bytes on the wire use the A-labels; what is shown keeps the typed text.
+TEST_F(Operations, WhoisOfInternationalNamesSendsALabels) {
+  struct Row {
+    std::string typed, server, query;
+  };
+  const Row rows[] = {
+      {"bücher.fr", "whois.nic.fr", "xn--bcher-kva.fr"},
+      {"mail.Bücher.COM.fr", "whois.nic.fr", "xn--bcher-kva.com.fr"},
+      {"www.пример.рф", "whois.ripe.net", "xn--e1afmkfd.xn--p1ai"},
+      {"例え.jp", "whois.ripe.net", "xn--r8jz45g.jp"},
+      {"中文.com", "whois.internic.net", "xn--fiq228c.com"},
+  };
+  std::string query;
+  test::TcpServer server([&](int fd) {
+    query = test::RecvLine(fd);
+    test::SendAll(fd, "answer\r\n");
+  });
+  ops.WhoisPort = server.port();
+  for (const Row& row : rows) {
+    ops.RunOperation(opWhois, row.typed);
+    EXPECT_EQ(query, row.query + "\r\n") << row.typed;
+    EXPECT_EQ(chosenServer, row.server) << row.typed;
+    EXPECT_EQ(view.Lines(), (Lines{"answer"})) << row.typed;
+  }
+}
+
+TEST_F(Operations, RefusedNamesGetTheFailureLineAndNothingIsSent) {
+  const std::string refused = "a\xE2\x98\x83.fr";  // a snowman is no letter of a name
+  test::TcpServer whois([](int fd) { test::SendAll(fd, "answer\r\n"); });
+  ops.WhoisPort = whois.port();
+  ops.RunOperation(opWhois, refused);
+  EXPECT_EQ(view.Lines(), (Lines{"Error Whois"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  EXPECT_EQ(whois.accepted(), 0);
+
+  test::FakeDnsServer dns([](const std::string& q) { return test::DnsReply(q, 0, {}); });
+  UseDnsServer(dns.port());
+  ops.RunOperation(opDnsMx, "bü cher.test");
+  EXPECT_EQ(view.Lines(), (Lines{"Error: No MX Found for domain bü cher.test"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  EXPECT_EQ(dns.queries(), 0);
+}
+
+TEST_F(Operations, MxQuestionCarriesTheALabelAndTheLinesTheTypedName) {
+  std::string question;
+  test::FakeDnsServer dns([&](const std::string& q) {
+    question = q;
+    return test::DnsReply(q, 0, {test::DnsRecord(15, test::Be16(10) + test::DnsName("mx.test"))});
+  });
+  UseDnsServer(dns.port());
+  ops.RunOperation(opDnsMx, "www.Bücher.test");
+  EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for www.Bücher.test", "Found #1: mx.test"}));
+  ASSERT_GT(question.size(), 12u);
+  EXPECT_EQ(question.substr(12, question.size() - 12 - 4), test::DnsName("xn--bcher-kva.test"));
+}
+
+TEST_F(Operations, PingOfARefusedName) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root for an ICMP socket";
+  ops.RunOperation(opPing, "bü/cher.test");
+  EXPECT_EQ(view.Lines(),
+            (Lines{"Ping for bü/cher.test", "", "Error: Host not found for domain bü/cher.test"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  ops.RunOperation(opTraceRoute, "a\xE2\x98\x83.test");
+  EXPECT_EQ(view.Lines(), (Lines{"Trace Route for a\xE2\x98\x83.test", "",
+                                 "Error: Host not found for domain a\xE2\x98\x83.test"}));
+}
+
 TEST_F(Operations, PingOfLoopbackReportsFourRepliesAndTheSummary) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for an ICMP socket";
   ops.RunOperation(opPing, "127.0.0.1");

@@ -362,6 +362,44 @@ TEST_F(Window, ClosingWhileIdleEndsWithinASecond) {
   EXPECT_EQ(gate->Runs().size(), 1u) << "no operation runs during closing";
 }
 
+// A name typed with non-ASCII letters: the whois server gets its A-label,
+// the edit box keeps the typed text, the answer is shown.
+TEST_F(Window, WhoisOfAnInternationalNameSendsItsALabel) {
+  std::string query;
+  std::mutex queryLock;
+  test::TcpServer server([&](int fd) {
+    const std::string line = test::RecvLine(fd);
+    {
+      std::lock_guard<std::mutex> guard(queryLock);
+      query = line;
+    }
+    test::SendAll(fd, "domain: xn--bcher-kva.fr\r\n");
+  });
+  auto form = std::make_unique<TForm1>([&](TLookupView& view) {
+    auto runner = std::make_unique<TLookupOperations>(view);
+    runner->WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
+    runner->WhoisPort = server.port();
+    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/";
+    return runner;
+  });
+  ShowAndActivate(*form);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 1; }, 3000));
+  form->edHost->setText(
+      QString::fromUtf8("www.B\xC3\xBC"
+                        "cher.FR"));
+  form->edHost->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->edHost->hasFocus(); }, 1000));
+  QTest::mouseClick(form->bwhois, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 2; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return form->Memo1->toPlainText() == "domain: xn--bcher-kva.fr"; }, 2000))
+      << form->Memo1->toPlainText().toStdString();
+  std::lock_guard<std::mutex> guard(queryLock);
+  EXPECT_EQ(query, "xn--bcher-kva.fr\r\n");
+  EXPECT_EQ(form->edHost->text(), QString::fromUtf8("www.b\xC3\xBC"
+                                                    "cher.fr"));
+}
+
 TEST_F(Window, ClosingWhileAWhoisStallsEndsWithinASecondAndWritesNothingMore) {
   test::TcpServer server([](int fd) {
     test::RecvLine(fd);

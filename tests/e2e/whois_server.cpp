@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/e2e/whois_answer.h"
+#include "tests/e2e/whois_referrals.h"
 
 namespace {
 
@@ -83,7 +84,9 @@ void Serve(int fd, const std::string& local, const std::string& server, FILE* lo
     // Say nothing; wait for the client to give up (it closes) or 10 s.
     ReadSome(fd, got, 10000, 4096, [] { return false; });
   } else {
-    SendAll(fd, quillon::e2e::WhoisAnswer(server, query));
+    // Servers of a referral chain answer with their own texts.
+    const auto referral = quillon::e2e::ReferralAnswer(server, query);
+    SendAll(fd, referral ? *referral : quillon::e2e::WhoisAnswer(server, query));
     ::shutdown(fd, SHUT_WR);
     // Whatever the client sends after its line is logged too.
     ReadSome(fd, got, 1000, 4096, [] { return false; });
