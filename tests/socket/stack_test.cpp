@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -187,18 +188,20 @@ TEST_F(StackTest, WaitReportsReadySocketsInOrder) {
 // A failed accept or recvfrom still hands back an address record, which the
 // stack formats: it must be zeroed, not left as whatever the stack held.
 TEST_F(StackTest, FailedAcceptAndRecvFromGiveAZeroAddress) {
-  sockaddr_in record;
+  sockaddr_storage record;
+  const auto zeroed = [&record] {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    return std::all_of(bytes, bytes + sizeof record, [](unsigned char b) { return b == 0; });
+  };
   std::memset(&record, 0xAB, sizeof record);
   platform::FaultInjector::FailNth(platform::Call::Accept, 1, ECONNABORTED);
   EXPECT_EQ(platform::Accept(-1, record), -1);
-  EXPECT_EQ(record.sin_addr.s_addr, 0u);
-  EXPECT_EQ(record.sin_port, 0);
+  EXPECT_TRUE(zeroed());
   std::memset(&record, 0xAB, sizeof record);
   char byte = 0;
   platform::FaultInjector::FailNth(platform::Call::RecvFrom, 1, ECONNREFUSED);
   EXPECT_EQ(platform::RecvFrom(-1, &byte, 1, 0, record), -1);
-  EXPECT_EQ(record.sin_addr.s_addr, 0u);
-  EXPECT_EQ(record.sin_port, 0);
+  EXPECT_TRUE(zeroed());
 
   std::string ip = "unset";
   int port = -1;
