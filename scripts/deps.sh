@@ -13,6 +13,9 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libc-ares-dev
   # the window
   qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
+  # TLS for https (net/tls) and JSON for RDAP documents (quillon-cli rdap); the
+  # openssl tool makes the tests' throw-away certificate authority
+  libssl-dev openssl nlohmann-json3-dev
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
 )
