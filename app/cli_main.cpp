@@ -8,6 +8,7 @@
 #include "app/cli_view.h"
 #include "app/domain_helpers.h"
 #include "app/lookup_operations.h"
+#include "app/rdap_lookup.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ constexpr const char* kUsage =
     "  ping HOST    send four ICMP echo requests to HOST\n"
     "  trace HOST   trace the route to HOST\n"
     "  info         show the on-line state, public and local address\n"
+    "  rdap NAME|ADDRESS [--json]\n"
+    "               registration data of a domain or an IP network over RDAP\n"
+    "               (https); --json prints the server's JSON document\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
@@ -46,6 +50,23 @@ int main(int argc, char** argv) {
     if (argc != 2) return UsageError("--version takes no argument");
     std::puts("quillon-cli 1.1");
     return 0;
+  }
+
+  if (command == "rdap") {
+    TRdapOptions options = DefaultRdapOptions();
+    std::string name;
+    for (int i = 2; i < argc; ++i) {
+      const std::string arg = argv[i];
+      if (arg == "--json" && !options.json) {
+        options.json = true;
+      } else if (name.empty() && !arg.empty() && arg[0] != '-') {
+        name = LowerAsciiLetters(arg);
+      } else {
+        return UsageError("rdap takes one NAME or ADDRESS and --json");
+      }
+    }
+    if (name.empty()) return UsageError("rdap takes one NAME or ADDRESS");
+    return RunRdap(name, options, stdout);
   }
 
   int code = -1;
