@@ -3,6 +3,7 @@
 // handshake; https through the HTTP client.
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -139,6 +140,69 @@ TEST_F(TlsWorld, CertificateFailuresSayWhatAndForWhichHost) {
     EXPECT_FALSE(http.IsConnected());
     http.SetIOHandler(nullptr);
   }
+}
+
+// A TLS server of the test's own (OpenSSL's server side on an accepted
+// socket): it answers the request with a head and 10 of the 100 bytes it
+// announces, then says nothing until the client goes away.
+void StallAfterTenBytes(const std::string& dir, int fd) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_use_certificate_chain_file(ctx, (dir + "/good.pem").c_str());
+  SSL_CTX_use_PrivateKey_file(ctx, (dir + "/good.key").c_str(), SSL_FILETYPE_PEM);
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, fd);
+  if (SSL_accept(ssl) == 1) {
+    char request[4096];
+    (void)SSL_read(ssl, request, sizeof request);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789";
+    SSL_write(ssl, head.data(), static_cast<int>(head.size()));
+    (void)test::RecvUntilClose(fd, 5000);
+  }
+  SSL_free(ssl);
+  SSL_CTX_free(ctx);
+}
+
+TEST_F(TlsWorld, ReadsKeepTheConnectionsTimeOutAndCanBeWoken) {
+  const std::string dir = dir_.path();
+  test::TcpServer server([&dir](int fd) { StallAfterTenBytes(dir, fd); });
+  const std::string url = "https://tls.test:" + std::to_string(server.port()) + "/";
+  {
+    TIdSSLIOHandlerSocketOpenSSL tls(transport_);
+    TIdHTTP http;
+    http.SetIOHandler(&tls);
+    http.ReadTimeout = 500;
+    const auto start = Clock::now();
+    try {
+      http.GetBody(url);
+      ADD_FAILURE() << "the body came whole";
+    } catch (const EIdReadTimeout& e) {
+      EXPECT_STREQ(e.what(), "Délai de lecture");
+    }
+    EXPECT_GE(MsSince(start), 450);
+    EXPECT_LT(MsSince(start), 3000);
+    http.SetIOHandler(nullptr);
+  }
+  // No time-out: a close from another thread ends the read instead.
+  TIdSSLIOHandlerSocketOpenSSL tls(transport_);
+  TIdHTTP http;
+  http.SetIOHandler(&tls);
+  std::thread closer([&tls] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    tls.WakeWait();
+  });
+  const auto start = Clock::now();
+  std::string outcome = "the body came whole";
+  try {
+    http.GetBody(url);
+  } catch (const EIdConnClosedGracefully& e) {
+    outcome = e.what();  // the body was cut short by the close
+  } catch (const std::exception& e) {
+    outcome = std::string("other failure: ") + e.what();
+  }
+  closer.join();
+  EXPECT_EQ(outcome, "La connexion s'est terminée proprement.");
+  EXPECT_LT(MsSince(start), 3000);
+  http.SetIOHandler(nullptr);
 }
 
 TEST_F(TlsWorld, TrustStoreComesFromSslCertFile) {
