@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <mutex>
 
 #include "net/socket/error_text.h"
 #include "net/socket/platform.h"
@@ -124,6 +123,14 @@ struct TIdSSLIOHandlerSocketOpenSSL::Glue {
   }
 };
 
+void TIdSSLIOHandlerSocketOpenSSL::OpenSslFree::operator()(SSL* ssl) const {
+  SSL_free(ssl);
+}
+
+void TIdSSLIOHandlerSocketOpenSSL::OpenSslFree::operator()(SSL_CTX* ctx) const {
+  SSL_CTX_free(ctx);
+}
+
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL()
     : ownTransport_(std::make_unique<TIdIOHandlerSocket>()), transport_(*ownTransport_) {
   transport_.OpenHandler();  // the socket handle exists from now on (WakeWait)
@@ -140,7 +147,6 @@ TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() {
   } catch (...) {
     // Closing is best effort while the handler goes away.
   }
-  SSL_CTX_free(ctx_);
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool passThrough) {
@@ -155,23 +161,21 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool passThrough) {
 }
 
 std::string TIdSSLIOHandlerSocketOpenSSL::Protocol() const {
-  return ssl_ != nullptr ? SSL_get_version(ssl_) : "";
+  return ssl_ != nullptr ? SSL_get_version(ssl_.get()) : "";
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::FreeSession() {
-  if (ssl_ == nullptr) return;
-  SSL_free(ssl_);  // frees the BIO too
-  ssl_ = nullptr;
+  ssl_.reset();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::CloseHandler() {
-  if (ssl_ != nullptr && SSL_is_init_finished(ssl_) && !sawEof_ && !socketFailed_ &&
+  if (ssl_ != nullptr && SSL_is_init_finished(ssl_.get()) && !sawEof_ && !socketFailed_ &&
       transport_.HasSocket()) {
     // A close_notify tells the peer that the data ended here; it is sent
     // without waiting for the peer's own.
     ERR_clear_error();
     tDeadline = Deadline{};
-    SSL_shutdown(ssl_);
+    SSL_shutdown(ssl_.get());
     pending_ = nullptr;
   }
   FreeSession();
@@ -226,21 +230,21 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls(const std::string& host, int timeout
 
   ERR_clear_error();
   if (ctx_ == nullptr) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    if (ctx == nullptr) throw EIdSSLError("TLS cannot start for " + host_ + ": " + OpenSslReason());
-    ctx_ = ctx;
-    SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(ctx_, TLS1_3_VERSION);
+    ctx_.reset(SSL_CTX_new(TLS_client_method()));
+    if (ctx_ == nullptr)
+      throw EIdSSLError("TLS cannot start for " + host_ + ": " + OpenSslReason());
+    SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(ctx_.get(), TLS1_3_VERSION);
     // The system's trust store, or what SSL_CERT_FILE / SSL_CERT_DIR name.
-    SSL_CTX_set_default_verify_paths(ctx_);
-    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_default_verify_paths(ctx_.get());
+    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
     // Fewer, larger receives for bulk data.
-    SSL_CTX_set_read_ahead(ctx_, 1);
-    SSL_CTX_set_default_read_buffer_len(ctx_, 64 * 1024);
+    SSL_CTX_set_read_ahead(ctx_.get(), 1);
+    SSL_CTX_set_default_read_buffer_len(ctx_.get(), 64 * 1024);
     ERR_clear_error();
   }
   BIO_METHOD* method = Glue::Method();
-  ssl_ = SSL_new(ctx_);
+  ssl_.reset(SSL_new(ctx_.get()));
   BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
   if (ssl_ == nullptr || bio == nullptr) {
     BIO_free(bio);
@@ -248,17 +252,17 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls(const std::string& host, int timeout
     throw EIdSSLError("TLS cannot start for " + host_ + ": " + OpenSslReason());
   }
   BIO_set_data(bio, this);
-  SSL_set_bio(ssl_, bio, bio);
+  SSL_set_bio(ssl_.get(), bio, bio);
 
   bool named;
   if (IsIpLiteral(host_)) {
-    named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host_.c_str()) == 1;
+    named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host_.c_str()) == 1;
   } else {
-    SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     // SNI (SSL_set_tlsext_host_name, spelt out without its C cast).
-    named = SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+    named = SSL_ctrl(ssl_.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                      const_cast<char*>(host_.c_str())) == 1 &&
-            SSL_set1_host(ssl_, host_.c_str()) == 1;
+            SSL_set1_host(ssl_.get(), host_.c_str()) == 1;
   }
   if (!named) throw EIdSSLError("TLS cannot verify the name " + host_);
 
@@ -267,14 +271,14 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls(const std::string& host, int timeout
   tDeadline = Deadline{};
   if (timeoutMs > 0)
     tDeadline = Deadline{true, Clock::now() + std::chrono::milliseconds(timeoutMs)};
-  const int result = SSL_connect(ssl_);
+  const int result = SSL_connect(ssl_.get());
   tDeadline = Deadline{};
   if (result != 1) FailHandshake();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::FailHandshake() {
   RethrowPending();
-  const long verify = SSL_get_verify_result(ssl_);
+  const long verify = SSL_get_verify_result(ssl_.get());
   std::string reason = OpenSslReason();
   ERR_clear_error();
   if (timedOut_) throw EIdSSLHandshakeTimeout("TLS handshake timed out for " + host_);
@@ -308,7 +312,7 @@ long TIdSSLIOHandlerSocketOpenSSL::MapFailure(int sslError, const char* what) {
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
   if (passThrough_ || ssl_ == nullptr) return transport_.WaitReadable(timeoutMs);
-  if (SSL_pending(ssl_) > 0 || sawEof_ || socketFailed_) return true;
+  if (SSL_pending(ssl_.get()) > 0 || sawEof_ || socketFailed_) return true;
   // Readable means decrypted data is ready: records are taken in (a partial
   // one, a session ticket) until application data, a close or the time-out.
   ERR_clear_error();
@@ -318,10 +322,10 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
     tDeadline = Deadline{true, Clock::now() + std::chrono::milliseconds(timeoutMs)};
   unsigned char byte;
   size_t got = 0;
-  const int result = SSL_peek_ex(ssl_, &byte, 1, &got);
+  const int result = SSL_peek_ex(ssl_.get(), &byte, 1, &got);
   tDeadline = Deadline{};
   if (result == 1) return true;
-  const int error = SSL_get_error(ssl_, result);
+  const int error = SSL_get_error(ssl_.get(), result);
   RethrowPending();
   if (timedOut_) {
     ERR_clear_error();
@@ -336,7 +340,7 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
 
 long TIdSSLIOHandlerSocketOpenSSL::ReceiveInto(void* buffer, size_t length) {
   if (passThrough_ || ssl_ == nullptr) return transport_.ReceiveInto(buffer, length);
-  if (SSL_pending(ssl_) == 0) {
+  if (SSL_pending(ssl_.get()) == 0) {
     if (sawEof_) return 0;
     if (socketFailed_) {
       platform::SetLastError(socketError_);
@@ -345,9 +349,9 @@ long TIdSSLIOHandlerSocketOpenSSL::ReceiveInto(void* buffer, size_t length) {
   }
   ERR_clear_error();
   size_t got = 0;
-  const int result = SSL_read_ex(ssl_, buffer, length, &got);
+  const int result = SSL_read_ex(ssl_.get(), buffer, length, &got);
   if (result == 1) return static_cast<long>(got);
-  return MapFailure(SSL_get_error(ssl_, result), "read from");
+  return MapFailure(SSL_get_error(ssl_.get(), result), "read from");
 }
 
 long TIdSSLIOHandlerSocketOpenSSL::SendFrom(const void* buffer, size_t length) {
@@ -355,9 +359,9 @@ long TIdSSLIOHandlerSocketOpenSSL::SendFrom(const void* buffer, size_t length) {
   if (length == 0) return 0;
   ERR_clear_error();
   size_t sent = 0;
-  const int result = SSL_write_ex(ssl_, buffer, length, &sent);
+  const int result = SSL_write_ex(ssl_.get(), buffer, length, &sent);
   if (result == 1) return static_cast<long>(sent);
-  return MapFailure(SSL_get_error(ssl_, result), "write to");
+  return MapFailure(SSL_get_error(ssl_.get(), result), "write to");
 }
 
 }  // namespace quillon

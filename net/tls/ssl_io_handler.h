@@ -60,11 +60,17 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocket {
   // Raises for a failed read or write that is not a socket failure.
   long MapFailure(int sslError, const char* what);
 
+  // Frees OpenSSL's objects (the session frees its BIO).
+  struct OpenSslFree {
+    void operator()(SSL* ssl) const;
+    void operator()(SSL_CTX* ctx) const;
+  };
+
   std::unique_ptr<TIdIOHandlerSocket> ownTransport_;
   TIdIOHandlerSocket& transport_;
   bool passThrough_ = false;
-  SSL_CTX* ctx_ = nullptr;
-  SSL* ssl_ = nullptr;
+  std::unique_ptr<SSL_CTX, OpenSslFree> ctx_;
+  std::unique_ptr<SSL, OpenSslFree> ssl_;
   std::string host_;
 
   // State shared with the BIO callbacks of the current operation.
