@@ -3,6 +3,7 @@
 // (connect, handshake and reads together) and in bytes.
 #include "app/rdap_lookup.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -211,12 +212,10 @@ int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out
     std::string name = LowerAscii(RdapQueryName(input));
     if (!name.empty() && name.back() == '.') name.pop_back();
     // Only a host name's characters go into the URL.
-    for (char c : name) {
-      const bool ok =
-          (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
-      if (!ok || name.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
-    }
-    if (name.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
+    const bool hostName = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
+    });
+    if (!hostName) return Fail(out, "no RDAP service for " + PrintableText(input));
     services = DomainServiceUrls(Registry(fetcher, options, "dns.json"), name);
     path = "domain/" + name;
   }
