@@ -43,12 +43,17 @@ class TlsWorld : public ::testing::Test {
     ASSERT_TRUE(trusted.Issue("expired", "DNS:tls.test", true));
     for (int& port : ports_) port = test::FreePort();
     const std::string root = d + "/www";
-    std::string servers = test::TlsServerBlock(ports_[0], d, "good", root) +
+    // /cookie sets a cookie for secure connections only; /echo shows the
+    // cookies a request carried.
+    const std::string cookies =
+        "    location = /cookie { add_header Set-Cookie \"s=1; Secure; Path=/\"; return 200 x; }\n"
+        "    location = /echo { return 200 \"[$http_cookie]\"; }\n";
+    std::string servers = test::TlsServerBlock(ports_[0], d, "good", root, cookies) +
                           test::TlsServerBlock(ports_[1], d, "named", root) +
                           test::TlsServerBlock(ports_[2], d, "foreign", root) +
                           test::TlsServerBlock(ports_[3], d, "expired", root) +
                           "  server {\n    listen 127.0.0.1:" + std::to_string(ports_[4]) +
-                          ";\n    root " + root + ";\n  }\n";
+                          ";\n    root " + root + ";\n" + cookies + "  }\n";
     nginx_ = std::make_unique<test::TlsNginx>(d, servers, std::vector<int>(ports_, ports_ + 5));
     ASSERT_TRUE(nginx_->ready()) << nginx_->errorLog();
     test::WriteTextFile(root + "/hello.txt", "hello over tls\n");
@@ -97,6 +102,18 @@ TEST_F(TlsWorld, HttpsExchangeByNameAndAddressOverOneHandler) {
     EXPECT_EQ(e.ReplyCode(), 404);
   }
   EXPECT_TRUE(http.UsingSecureHandler());
+  http.SetIOHandler(nullptr);
+}
+
+TEST_F(TlsWorld, SecureCookiesGoOnlyOverTls) {
+  TIdSSLIOHandlerSocketOpenSSL tls(transport_);
+  TIdHTTP http;
+  http.SetIOHandler(&tls);
+  EXPECT_EQ(http.GetBody(Url(0, "127.0.0.1", "/cookie")), "x");
+  EXPECT_EQ(http.GetBody(Url(0, "127.0.0.1", "/echo")), "[s=1]");
+  // The same handler in pass-through carries plain http: no secure cookie.
+  EXPECT_EQ(http.GetBody(Url(4, "127.0.0.1", "/echo")), "[]");
+  EXPECT_EQ(http.GetBody(Url(0, "127.0.0.1", "/echo")), "[s=1]");
   http.SetIOHandler(nullptr);
 }
 
