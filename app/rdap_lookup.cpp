@@ -99,8 +99,10 @@ class TRdapFetcher {
       // The transport's own words name no host; these do.
       const std::string host = PrintableText(http_.CurrentUri().Host);
       if (std::string(e.what()) == "Time limit") {
-        throw ERdapError("no complete answer from " + host + " within " +
-                         std::to_string(options_.requestTimeoutMs / 1000) + " s");
+        const int ms = options_.requestTimeoutMs;
+        throw ERdapError(
+            "no complete answer from " + host + " within " +
+            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
       }
       throw ERdapError("answer from " + host + " larger than " +
                        std::to_string(options_.maxDocument >> 20) + " MiB");

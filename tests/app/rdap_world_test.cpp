@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -97,10 +98,13 @@ class RdapWorld : public ::testing::Test {
     options_.requestTimeoutMs = 5000;
   }
 
-  void WriteDns(const std::string& exampleServer) {
-    test::WriteTextFile(nginx_->root() + "/bootstrap/dns.json",
-                        R"({"version": "1.0", "services": [[["example"], [")" + exampleServer +
-                            R"(/rdap/"]], [["other"], ["https://rdap-b.test:1/"]]]})");
+  void WriteDns(const std::string& exampleServer,
+                const std::string& stallServer = "https://x.test/") {
+    test::WriteTextFile(
+        nginx_->root() + "/bootstrap/dns.json",
+        R"({"version": "1.0", "services": [[["example"], [")" + exampleServer +
+            R"(/rdap/"]], [["other"], ["https://rdap-b.test:1/"]], [["stall"], [")" + stallServer +
+            R"("]]]})");
   }
 
   // The lines written and the exit status.
@@ -203,6 +207,32 @@ TEST_F(RdapWorld, RedirectsOddDocumentsAndFailures) {
     EXPECT_EQ(failures[i].first.rfind("Error RDAP: ", 0), 0u) << failures[i].first;
     EXPECT_EQ(std::count(failures[i].first.begin(), failures[i].first.end(), '\n'), 1);
   }
+}
+
+TEST_F(RdapWorld, StalledServiceEndsAtTheTimeLimit) {
+  // A service that accepts and never answers, in the handshake or after it.
+  test::TcpServer stalled([](int fd) { (void)test::RecvUntilClose(fd, 5000); });
+  WriteDns(A(), "https://rdap-a.test:" + std::to_string(stalled.port()) + "/");
+  options_.requestTimeoutMs = 700;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Rdap("slow.stall"),
+            std::make_pair(
+                std::string("Error RDAP: no complete answer from rdap-a.test within 700 ms\n"), 1));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+  EXPECT_LT(ms, 3000);
+}
+
+TEST_F(RdapWorld, DocumentsOverTheSizeLimitAreRefused) {
+  test::WriteTextFile(
+      nginx_->root() + "/a/rdap/domain/big.example",
+      "{\"ldhName\": \"big.example\", \"remarks\": \"" + std::string(200 * 1024, 'x') + "\"}");
+  options_.maxDocument = 100 * 1024;
+  const auto big = Rdap("big.example");
+  EXPECT_EQ(big.second, 1);
+  EXPECT_EQ(big.first, "Error RDAP: Corps de réponse HTTP trop grand.\n");
+  EXPECT_EQ(Rdap("example.example").second, 0);
 }
 
 TEST_F(RdapWorld, BootstrapCachedForItsMaxAge) {
