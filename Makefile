@@ -47,7 +47,8 @@ test-sanitize: deps
 # itself is not built with TSan, so the window's tests are left out).
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
-	tests/app/test_app_worker tests/app/test_app_operations
+	tests/app/test_app_worker tests/app/test_app_operations \
+	tests/tls/test_tls
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))

@@ -10,6 +10,7 @@
 #include "app/lookup_operations.h"
 #include "net/socket/error_text.h"
 #include "app/whois_follow.h"
+#include "app/rdap_lookup.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ constexpr const char* kUsage =
     "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
     "               address, else IPv6)\n"
     "  info         show the on-line state, public and local address\n"
+    "  rdap NAME|ADDRESS [--json]\n"
+    "               registration data of a domain or an IP network over RDAP\n"
+    "               (https); --json prints the server's JSON document\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
@@ -67,6 +71,23 @@ int main(int argc, char** argv) {
       std::fputs("quillon-cli: cannot start the network components\n", stderr);
       return 1;
     }
+  }
+
+  if (command == "rdap") {
+    TRdapOptions options = DefaultRdapOptions();
+    std::string name;
+    for (int i = 2; i < argc; ++i) {
+      const std::string arg = argv[i];
+      if (arg == "--json" && !options.json) {
+        options.json = true;
+      } else if (name.empty() && !arg.empty() && arg[0] != '-') {
+        name = LowerAsciiLetters(arg);
+      } else {
+        return UsageError("rdap takes one NAME or ADDRESS and --json");
+      }
+    }
+    if (name.empty()) return UsageError("rdap takes one NAME or ADDRESS");
+    return RunRdap(name, options, stdout);
   }
 
   int code = -1;

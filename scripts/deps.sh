@@ -15,6 +15,9 @@ PACKAGES=(
   qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
   # public-suffix list for the HTTP cookie store
   libpsl-dev
+  # TLS for https (net/tls) and JSON for RDAP documents (quillon-cli rdap); the
+  # openssl tool makes the tests' throw-away certificate authority
+  libssl-dev openssl nlohmann-json3-dev
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
   # internationalised names (UTS #46 to A-labels)

@@ -109,7 +109,10 @@ void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
 }
 
 bool TIdCustomHTTP::UsingSecureHandler() const {
-  return dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler()) != nullptr;
+  // A secure handler in pass-through carries plain http: cookies marked
+  // secure must not go out over it.
+  const auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  return secure != nullptr && !secure->PassThrough();
 }
 
 std::string TIdCustomHTTP::GetBody(const std::string& url) {

@@ -14,6 +14,7 @@
 #include "net/http/string_stream.h"
 #include "net/http/uri.h"
 #include "net/tcp/io_handler.h"
+#include "net/tcp/secure_io_handler.h"
 #include "net/tcp/streams.h"
 #include "net/tcp/tcp_client.h"
 #include "net/tcp/tcp_exceptions.h"
@@ -49,14 +50,6 @@ using TIdHTTPOptions = unsigned;  // a set of TIdHTTPOption bits
 enum TIdHTTPProtocolVersion : int { pv1_0, pv1_1 };
 enum class TIdHTTPRouteKind { DirectPlain, DirectSecure, ProxyPlain, ProxySecure };
 enum class TIdHTTPNextStep { FollowUrl, Finish, Undetermined, ReadThenFollow, RetryWithAuth };
-
-// The encrypting transport belongs to a layer not built here; the client only
-// asks whether its I/O handler is one and switches it between pass-through
-// and encrypting.
-class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
- public:
-  virtual void SetPassThrough(bool passThrough) = 0;
-};
 
 class TIdCustomHTTP;
 

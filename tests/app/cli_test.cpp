@@ -21,6 +21,7 @@
 
 #include "tests/app/fake_servers.h"
 #include "tests/support/support.h"
+#include "tests/tls/tls_env.h"
 
 namespace quillon {
 namespace {
@@ -73,6 +74,47 @@ TEST(Cli, HelpAndVersion) {
   const Result version = RunCli("", "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "quillon-cli 1.1\n");
+}
+
+TEST(Cli, RdapUsageAndOneLookupThroughTheProgram) {
+  for (const char* args : {"rdap", "rdap a b", "rdap --json", "rdap a --json --json", "rdap -x"}) {
+    const Result r = RunCli("", args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << args << ": " << r.err;
+  }
+  EXPECT_NE(RunCli("", "--help").out.find("rdap NAME|ADDRESS [--json]"), std::string::npos);
+
+  if (!test::TlsNginx::Available() || test::Run("openssl version") != 0)
+    GTEST_SKIP() << "needs /usr/sbin/nginx and the openssl tool";
+  test::ScratchDir dir("quillon-cli-rdap-");
+  const std::string d = dir.path();
+  test::TestCa ca(d, "ca");
+  ASSERT_TRUE(ca.ok() && ca.Issue("server", "IP:127.0.0.1"));
+  const int port = test::FreePort();
+  const std::string base = "https://127.0.0.1:" + std::to_string(port) + "/";
+  test::TlsNginx nginx(d, test::TlsServerBlock(port, d, "server", d + "/www"), {port});
+  ASSERT_TRUE(nginx.ready()) << nginx.errorLog();
+  test::WriteTextFile(nginx.root() + "/dns.json",
+                      R"({"services": [[["example"], [")" + base + R"(rdap/"]]]})");
+  test::WriteTextFile(nginx.root() + "/rdap/domain/a.example", R"({"ldhName": "a.example"})");
+  const std::string env = "SSL_CERT_FILE=" + ca.pem() + " XDG_CACHE_HOME=" + d +
+                          "/cache QUILLON_RDAP_BOOTSTRAP=" + base + " ";
+  const Result r = RunCli(env, "rdap A.Example");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Domain: a.example\nRDAP server: " + base + "rdap/domain/a.example\n");
+  const Result json = RunCli(env, "rdap --json a.example");
+  EXPECT_EQ(json.out, "{\"ldhName\": \"a.example\"}\n");
+  // The bootstrap file was kept under the cache folder, apart from IANA's.
+  EXPECT_FALSE(std::filesystem::exists(d + "/cache/quillon/dns.json"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d + "/cache/quillon"), {}), 1);
+  // Without the test CA the same lookup is refused.
+  const Result refused = RunCli(
+      "XDG_CACHE_HOME=" + d + "/cache QUILLON_RDAP_BOOTSTRAP=" + base + " SSL_CERT_FILE=/dev/null ",
+      "rdap a.example");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out.rfind("Error RDAP: certificate verify failed for 127.0.0.1: ", 0), 0u)
+      << refused.out;
 }
 
 // A namespace with hosts and resolver files of its own (ip netns exec lays

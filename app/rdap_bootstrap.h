@@ -1,0 +1,31 @@
+// The IANA RDAP bootstrap registries (RFC 9224): which RDAP service answers
+// for a domain name (dns.json, longest matching label suffix) or an address
+// (ipv4.json / ipv6.json, longest matching prefix). No network, no Qt.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillon {
+
+// An IPv4 or IPv6 address as 16 bytes (IPv4 in the first 4).
+struct TRdapAddress {
+  bool v6 = false;
+  std::array<uint8_t, 16> bytes{};
+  std::string text;  // the canonical text form
+};
+
+// The address written in `text`, if it is one.
+std::optional<TRdapAddress> ParseRdapAddress(const std::string& text);
+
+// The https base URLs (each ending in "/") of the service for `domain`, in
+// the registry's order; empty when no entry matches. Raises ERdapError for a
+// registry that is not JSON.
+std::vector<std::string> DomainServiceUrls(std::string_view registry, const std::string& domain);
+std::vector<std::string> AddressServiceUrls(std::string_view registry, const TRdapAddress& address);
+
+}  // namespace quillon

@@ -1,0 +1,25 @@
+// Fuzz target: an RDAP answer read as a domain and as a network, and the
+// same bytes read as a bootstrap registry for a name and two addresses.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/rdap_bootstrap.h"
+#include "app/rdap_document.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  for (const auto kind : {quillon::TRdapObjectKind::Domain, quillon::TRdapObjectKind::Network}) {
+    try {
+      (void)quillon::RdapSummaryLines(text, kind);
+    } catch (const quillon::ERdapError&) {
+    }
+  }
+  try {
+    (void)quillon::DomainServiceUrls(text, "www.example.com");
+    for (const char* address : {"192.0.2.1", "2001:db8::1"})
+      (void)quillon::AddressServiceUrls(text, *quillon::ParseRdapAddress(address));
+  } catch (const quillon::ERdapError&) {
+  }
+  return 0;
+}
