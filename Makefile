@@ -2,7 +2,7 @@
 #   make run            install missing packages, build, start the window
 #   make test           install missing packages, build, run every test; under CI
 #                       (CI set, as CI sets it) or with HARDEN=1 it then runs
-#                       test-hardening too
+#                       test-hardening too, and under CI as root package-check
 #   make test-hardening test-sanitize, test-tsan and fuzz-ci in a row
 #   make test-sanitize  the whole suite under ASan+UBSan
 #   make test-tsan      the threaded suites under ThreadSanitizer
@@ -25,9 +25,15 @@ build: deps
 run: build
 	@bash scripts/run.sh build
 
-# The plain suite runs last, so that its summary closes the output.
+# The plain suite runs last, so that its summary closes the output. Under CI
+# the Debian package is built and checked too (as root: the check switches
+# to user nobody), so that a broken package cannot land.
 test: build
 	@if [ -n "$(CI)$(HARDEN)" ]; then $(MAKE) --no-print-directory test-hardening; fi
+	@if [ -n "$(CI)" ]; then \
+	  if [ "$$(id -u)" -eq 0 ]; then $(MAKE) --no-print-directory package-check; \
+	  else echo "package-check skipped: it needs root"; fi; \
+	fi
 	@cd build && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 600
 
 test-hardening:

@@ -68,7 +68,15 @@ for program in quillon quillon-cli; do
     continue
   fi
   for lib in $(readelf -d "$binary" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
-    path="$(ldd "$binary" | awk -v l="$lib" '$1 == l {print $3}')"
+    # ldd names most libraries "soname => path", but the loader by its path
+    # alone ("/lib64/ld-linux-x86-64.so.2 (0x...)"): match either form.
+    path="$(ldd "$binary" | awk -v l="$lib" '
+      { base = $1; sub(".*/", "", base) }
+      $1 == l || base == l { print ($2 == "=>" ? $3 : $1); exit }')"
+    if [ -z "$path" ]; then
+      fail "$program: ldd does not list $lib"
+      continue
+    fi
     owner="$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
     [ -n "$owner" ] || owner="$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
     if [ -z "$owner" ]; then

@@ -462,7 +462,7 @@ void ExpectInterruptedQuickly(TLookupOperations& ops, test::RecordingView& view,
   const auto start = Clock::now();
   ops.Interrupt();
   ASSERT_EQ(run.wait_for(1s), std::future_status::ready) << code;
-  EXPECT_LT(MsSince(start), 300L) << code;
+  EXPECT_LT(MsSince(start), 1000L) << code;
   EXPECT_EQ(view.Changes().size(), changes) << code;
 }
 

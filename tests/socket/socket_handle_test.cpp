@@ -163,7 +163,7 @@ TEST_F(SocketHandleTest, ConnectWaitReadAndClose) {
 
   const uint32_t start = platform::TickCount();
   EXPECT_FALSE(handle_.WaitReadable(0));
-  EXPECT_LT(platform::TickCount() - start, 50u) << "a zero wait polls once";
+  EXPECT_LT(platform::TickCount() - start, 500u) << "a zero wait polls once";
   EXPECT_FALSE(handle_.WaitReadable(100));
   EXPECT_GE(platform::TickCount() - start, 95u);
 
