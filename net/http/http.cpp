@@ -237,7 +237,13 @@ void TIdCustomHTTP::PrepareTarget(TIdHTTPRequest& request) {
   current.Document = u.Document;
   current.Params = u.Params;
   if (!u.Host.empty()) current.Host = u.Host;
-  current.Protocol = u.Protocol.empty() ? std::string("http") : u.Protocol;
+  // A location without protocol and host is relative to the current target
+  // and keeps its protocol, so that a relative redirect from an https page is
+  // not followed over plain http; anything else without protocol is http.
+  if (!u.Protocol.empty())
+    current.Protocol = u.Protocol;
+  else if (!u.Host.empty() || current.Protocol.empty())
+    current.Protocol = "http";
   if (!u.Port.empty()) {
     current.Port = u.Port;
   } else {

@@ -61,6 +61,8 @@ class RdapWorld : public ::testing::Test {
                 "/rdap/domain/moved.example; }\n"
                 "    location = /rdap/domain/loop.example { return 302 /rdap/domain/loop.example; "
                 "}\n"
+                "    location = /rdap/domain/near.example { absolute_redirect off; "
+                "return 302 /rdap/domain/example.example; }\n"
                 "    location = /rdap/domain/plain.example { return 302 http://rdap-b.test:" +
                 std::to_string(ports_[2]) + "/rdap/domain/plain.example; }\n") +
         test::TlsServerBlock(ports_[2], d, "server", root + "/b",
@@ -176,6 +178,13 @@ TEST_F(RdapWorld, RedirectsOddDocumentsAndFailures) {
   EXPECT_NE(moved.first.find("Domain: moved.example\n"), std::string::npos);
   EXPECT_NE(moved.first.find("RDAP server: " + B() + "/rdap/domain/moved.example\n"),
             std::string::npos);
+
+  // A location without host stays on https, on the same server.
+  const auto near = Rdap("near.example");
+  EXPECT_EQ(near.second, 0) << near.first;
+  EXPECT_NE(near.first.find("RDAP server: " + A() + "/rdap/domain/example.example\n"),
+            std::string::npos)
+      << near.first;
 
   EXPECT_EQ(Rdap("odd.example"),
             std::make_pair(std::string("Handle: ODD-1\nName servers: ns.odd.example\n"
