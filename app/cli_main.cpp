@@ -1,18 +1,27 @@
 // quillon-cli: the window's five operations for terminals and scripts. The
 // name gets the edit box's lower-casing, the same operation runs, and the
-// lines it writes into the text area are printed as they are written.
-#include <cstdio>
-#include <cstring>
-#include <string>
+// lines it writes into the text area are printed as they are written. With
+// `-` for the name, every name of standard input runs the same way, several
+// at once (cli_list.h).
+#include <signal.h>
+#include <unistd.h>
 
-#include "app/cli_view.h"
-#include "app/domain_helpers.h"
-#include "app/lookup_operations.h"
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli_args.h"
+#include "app/cli_commands.h"
+#include "app/cli_list.h"
 
 namespace {
 
+using namespace quillon;
+
 constexpr const char* kUsage =
     "Usage: quillon-cli COMMAND [NAME]\n"
+    "       quillon-cli [-j N] COMMAND -\n"
     "Network information from the command line.\n"
     "\n"
     "Commands:\n"
@@ -24,7 +33,52 @@ constexpr const char* kUsage =
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 done, 1 the operation failed, 2 usage error.\n";
+    "Lists: with - for the name, whois, mx, ping and trace read names from\n"
+    "standard input, one per line (blank lines and lines starting with # are\n"
+    "skipped) and work on up to N at once (-j N, 1 to 256, default 16). Each\n"
+    "name's lines follow a line '== NAME' and end with an empty line, in input\n"
+    "order. On a terminal, standard error shows the progress.\n"
+    "\n"
+    "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
+    "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
+
+// The commands, with the options each accepts before its NAME.
+const TCliCommandInfo kCommands[] = {
+    {"whois", true, {}}, {"mx", true, {}},    {"ping", true, {}},
+    {"trace", true, {}}, {"info", false, {}},
+};
+
+// The command bound to its options; `list` when many names run at once.
+TNameCommand CommandFor(const TCliArgs& args) {
+  const TPingOptions ping{.concurrent = args.list};
+  if (args.command == "whois")
+    return [](const std::string& n, std::FILE* o) { return RunWhois(n, o); };
+  if (args.command == "mx") return [](const std::string& n, std::FILE* o) { return RunMx(n, o); };
+  if (args.command == "ping")
+    return [ping](const std::string& n, std::FILE* o) { return RunPing(n, ping, o); };
+  if (args.command == "trace")
+    return [ping](const std::string& n, std::FILE* o) { return RunTrace(n, ping, o); };
+  return {};
+}
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted.store(true);
+}
+
+int RunListFromStandardInput(const TNameCommand& command, int jobs) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  TListOptions options;
+  options.jobs = jobs;
+  options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+  options.interrupted = &gInterrupted;
+  return RunList(STDIN_FILENO, stdout, command, options);
+}
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
@@ -34,53 +88,24 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace quillon;
-  if (argc < 2) return UsageError("missing command");
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h") {
-    if (argc != 2) return UsageError("--help takes no argument");
-    std::fputs(kUsage, stdout);
-    return 0;
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), kCommands);
+  switch (args.action) {
+    case TCliArgs::Action::UsageError:
+      return UsageError(args.error);
+    case TCliArgs::Action::Help:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case TCliArgs::Action::Version:
+      std::puts("quillon-cli 1.1");
+      return 0;
+    case TCliArgs::Action::Run:
+      break;
   }
-  if (command == "--version") {
-    if (argc != 2) return UsageError("--version takes no argument");
-    std::puts("quillon-cli 1.1");
-    return 0;
-  }
-
-  int code = -1;
-  if (command == "whois")
-    code = opWhois;
-  else if (command == "mx")
-    code = opDnsMx;
-  else if (command == "ping")
-    code = opPing;
-  else if (command == "trace")
-    code = opTraceRoute;
-  else if (command == "info")
-    code = opLocalInfo;
-  else
-    return UsageError("unknown command '" + command + "'");
-
-  std::string host;
-  if (code == opLocalInfo) {
-    if (argc != 2) return UsageError("info takes no argument");
-  } else {
-    if (argc != 3) return UsageError(command + " takes exactly one NAME");
-    host = LowerAsciiLetters(argv[2]);
-  }
-
   try {
-    TCliView view(stdout);
-    TLookupOperations operations(view);
-    operations.RunOperation(code, host);
-    if (code == opLocalInfo) {
-      std::printf("%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),
-                  view.Caption(TInfoLabel::IP1).c_str(), view.Caption(TInfoLabel::Local).c_str(),
-                  view.Caption(TInfoLabel::IP2).c_str());
-    }
-    std::fflush(stdout);
-    return operations.LastOperationFailed() ? 1 : 0;
+    if (args.command == "info") return RunInfo(stdout);
+    const TNameCommand command = CommandFor(args);
+    if (args.list) return RunListFromStandardInput(command, args.jobs);
+    return command(args.name, stdout);
   } catch (...) {
     // The components could not even be set up (no socket library).
     std::fputs("quillon-cli: cannot start the network components\n", stderr);

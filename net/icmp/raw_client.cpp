@@ -33,7 +33,11 @@ TIdRawSocketKind TIdRawBase::OpenSocketKind() const {
 // the datagram kind, allowed by net.ipv4.ping_group_range, does the same work.
 void TIdRawBase::OpenSocket() {
   const bool icmp = Protocol == Id_IPPROTO_ICMP;
-  const TIdRawSocketKind wanted = SocketKind;
+  TIdRawSocketKind wanted = SocketKind;
+  if (wanted == TIdRawSocketKind::PreferDatagram) {
+    if (icmp && TryOpenIcmpDatagram()) return;
+    wanted = TIdRawSocketKind::Raw;
+  }
   if (wanted != TIdRawSocketKind::IcmpDatagram) {
     try {
       socket_->AllocateHandle(Id_SOCK_RAW, Protocol);
@@ -54,6 +58,22 @@ void TIdRawBase::OpenSocket() {
     socket_->ShutAndClose();
     throw;
   }
+}
+
+bool TIdRawBase::TryOpenIcmpDatagram() {
+  try {
+    socket_->AllocateHandle(Id_SOCK_DGRAM, Id_IPPROTO_ICMP);
+  } catch (const EIdInvalidSocket&) {
+    return false;  // not in net.ipv4.ping_group_range
+  }
+  openKind_ = TIdRawSocketKind::IcmpDatagram;
+  try {
+    PrepareIcmpDatagramSocket(*socket_);
+  } catch (...) {
+    socket_->ShutAndClose();
+    throw;
+  }
+  return true;
 }
 
 TIdSocketHandle& TIdRawBase::RawSocket() {

@@ -21,6 +21,9 @@ enum class TIdRawSocketKind {
   Automatic,     // raw when permitted, else (ICMP only) the datagram kind
   Raw,           // SOCK_RAW: every message arrives with its IP header
   IcmpDatagram,  // SOCK_DGRAM/IPPROTO_ICMP: the kernel owns the identifier
+  // The datagram kind where the kernel allows it (net.ipv4.ping_group_range),
+  // else raw: many clients at once each get only their own replies.
+  PreferDatagram,
 };
 
 class TIdRawBase : public TIdComponent {
@@ -62,6 +65,8 @@ class TIdRawBase : public TIdComponent {
 
  private:
   void OpenSocket();
+  // Opens the ICMP datagram kind; false when the kernel refuses it.
+  bool TryOpenIcmpDatagram();
 
   std::unique_ptr<TIdSocketHandle> socket_;
   std::vector<uint8_t> buffer_;
