@@ -100,7 +100,11 @@ class TListRun {
   bool drawn_ = false;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // One for each kind of waiter, so that a change wakes only those it
+  // concerns (not every worker each time a name ends).
+  std::condition_variable workCv_;             // workers: a name to start, or the end
+  std::condition_variable readerCv_;           // the reader: room in the window
+  std::condition_variable mainCv_;             // the main thread: a block to print
   std::deque<std::unique_ptr<TSlot>> window_;  // read and not yet printed
   size_t first_ = 0;                           // index of window_.front() in the input
   size_t next_ = 0;                            // index of the next name to start
@@ -123,7 +127,8 @@ void TListRun::ReadNames() {
     const std::lock_guard lock(mutex_);
     inputEnded_ = true;
   }
-  changed_.notify_all();
+  workCv_.notify_all();
+  mainCv_.notify_one();
 }
 
 void TListRun::ReadNamesUntilEnd() {
@@ -142,12 +147,12 @@ void TListRun::ReadNamesUntilEnd() {
     std::unique_lock lock(mutex_);
     // Reading waits while the window is full: a slow name early in the list
     // holds back at most limit_ names behind it.
-    changed_.wait(lock, [&] { return stopping_ || window_.size() < limit_; });
+    readerCv_.wait(lock, [&] { return stopping_ || window_.size() < limit_; });
     if (stopping_) return;
     window_.push_back(std::move(slot));
     ++read_;
     lock.unlock();
-    changed_.notify_all();
+    workCv_.notify_one();
   }
 }
 
@@ -162,6 +167,7 @@ void TListRun::RunOne(TSlot& slot) {
   } catch (...) {
     setupFailed = true;  // no components: nothing was written
   }
+  bool printable;
   {
     const std::lock_guard lock(mutex_);
     slot.text = std::move(text);
@@ -170,8 +176,9 @@ void TListRun::RunOne(TSlot& slot) {
     ++done_;
     if (status != 0) ++failed_;
     if (setupFailed) setupFailed_ = true;
+    printable = window_.front().get() == &slot;
   }
-  changed_.notify_all();
+  if (printable) mainCv_.notify_one();
 }
 
 void TListRun::Work(TRunStop& stop) {
@@ -181,8 +188,8 @@ void TListRun::Work(TRunStop& stop) {
     TSlot* slot = nullptr;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock,
-                    [&] { return stopping_ || inputEnded_ || next_ < first_ + window_.size(); });
+      workCv_.wait(lock,
+                   [&] { return stopping_ || inputEnded_ || next_ < first_ + window_.size(); });
       if (stopping_) return;
       if (next_ >= first_ + window_.size()) {
         if (inputEnded_) return;
@@ -243,7 +250,8 @@ int TListRun::Run() {
         stopping_ = true;
         lock.unlock();
         for (auto& stop : stops) stop->Stop();
-        changed_.notify_all();
+        workCv_.notify_all();
+        readerCv_.notify_all();
         lock.lock();
       }
       std::vector<std::unique_ptr<TSlot>> ready;
@@ -255,7 +263,7 @@ int TListRun::Run() {
       const bool finished = stopping_ ? first_ == next_ : inputEnded_ && window_.empty();
       lock.unlock();
       if (!ready.empty()) {
-        changed_.notify_all();  // room for the reader
+        readerCv_.notify_one();  // room in the window
         if (redrawAroundOutput_) EraseProgress();
         for (const auto& slot : ready) Print(*slot);
         std::fflush(out_);
@@ -263,7 +271,7 @@ int TListRun::Run() {
       if (finished) break;
       if (Clock::now() - lastDraw_ >= kProgressEvery) DrawProgress();
       lock.lock();
-      changed_.wait_for(lock, kProgressEvery, [&] {
+      mainCv_.wait_for(lock, kProgressEvery, [&] {
         return Interrupted() || (!window_.empty() && window_.front()->done) ||
                (inputEnded_ && window_.empty()) || (stopping_ && first_ == next_);
       });
@@ -272,7 +280,8 @@ int TListRun::Run() {
       const std::lock_guard stopLock(mutex_);
       stopping_ = true;
     }
-    changed_.notify_all();
+    workCv_.notify_all();
+    readerCv_.notify_all();
   }
   EraseProgress();
   if (setupFailed_) std::fputs("quillon-cli: cannot start the network components\n", stderr);

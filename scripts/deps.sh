@@ -15,6 +15,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev xvfb xauth xdotool fonts-liberation2
   # real peers for the tests and the benchmarks
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
+  # bulk peers of the list benchmarks, and /usr/bin/time for their CPU time and memory
+  adns-tools fping time
 )
 
 missing=()
