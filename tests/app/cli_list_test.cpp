@@ -379,6 +379,40 @@ TEST(CliList, StopBeforeAttachInterruptsAtOnce) {
   EXPECT_TRUE(stop.Stopped());
 }
 
+// The progress line is redrawn in place, at most 10 times a second, and
+// erased at the end; the blocks are untouched by it.
+TEST(CliList, ProgressIsRedrawnInPlaceAndErasedAtTheEnd) {
+  Pipe p;
+  std::string input;
+  for (int i = 0; i < 30; ++i) input += "n" + std::to_string(i) + "\n";
+  p.Write(input);
+  p.CloseWrite();
+  Output out, progress;
+  TListOptions options;
+  options.jobs = 2;
+  options.progress = progress.file;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunList(
+                p.fd[0], out.file,
+                [](const std::string&, std::FILE*) {
+                  std::this_thread::sleep_for(20ms);
+                  return 0;
+                },
+                options),
+            0);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  const std::string text = progress.Text();
+  ASSERT_GE(text.size(), 4u);
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K") << "erased at the end";
+  size_t draws = 0;
+  for (size_t at = 0; (at = text.find("names done", at)) != std::string::npos; ++at) ++draws;
+  EXPECT_GE(draws, 1u);
+  EXPECT_LE(draws, static_cast<size_t>(ms.count() / 100 + 2)) << text;
+  EXPECT_EQ(text.find('\n'), std::string::npos) << "one line, redrawn";
+  EXPECT_EQ(out.Text().substr(0, 10), "== n0\n\n== ");
+}
+
 TEST(CliList, ProgressText) {
   EXPECT_EQ(ProgressText(10, 40, 2, 4.0), "10/40 names done, 2 failed, 2.5 names/s");
   EXPECT_EQ(ProgressText(0, 0, 0, 0.0), "0/0 names done, 0 failed, 0.0 names/s");
