@@ -114,7 +114,8 @@ shift 2
 declare -A cmd input
 while IFS='|' read -r label c i; do cmd[$label]=$c; input[$label]=$i; done <"$work/commands"
 one() {  # label run
-  local label=$1 run=$2 t0 t1 rc out="$work/$label.$run.out"
+  local label=$1 run=$2 t0 t1 rc out
+  out="$work/$label.$run.out"
   local groups="0 2147483647"
   [[ $label == *_raw ]] && groups="1 0"
   sysctl -qw net.ipv4.ping_group_range="$groups"
