@@ -148,8 +148,8 @@ TEST_F(CliListWorld, MxListGivesEachNameItsSingleNameBlockInOrder) {
 
 // 40 addresses that answer, 5 that r1 reports unreachable and 5 that r1
 // drops, pinged at once: each block shows replies from its own address
-// only. Then the answering and unreachable ones again with the datagram
-// socket closed to the client (raw sockets, which see every reply).
+// only. Then the answering ones again with the datagram socket closed to
+// the client (raw sockets, which see every reply).
 TEST_F(CliListWorld, PingListGivesEachTargetItsOwnReplies) {
   std::string input;
   std::vector<std::string> targets;
@@ -165,7 +165,7 @@ TEST_F(CliListWorld, PingListGivesEachTargetItsOwnReplies) {
   // client, then once a second (the kernel's limit on route errors, which
   // is not per namespace): an unreachable target's line may be a time-out.
   const std::string unreachable = "Host 198.18.1.1 reports destination network unreachable.";
-  const auto check = [&](const RunResult& r, size_t count) {
+  const auto check = [&](const RunResult& r, size_t count, int leastUnreachable) {
     std::vector<std::string> names;
     const auto blocks = Blocks(r.lines, &names);
     ASSERT_EQ(blocks.size(), count) << Show(r.lines);
@@ -192,21 +192,23 @@ TEST_F(CliListWorld, PingListGivesEachTargetItsOwnReplies) {
       p.push_back(answers ? "Average = <ms> ms" : "Average = n/a");
       EXPECT_EQ(MatchLines(block, p), "") << Show(blocks[b]);
     }
-    EXPECT_GE(unreachableLines, 4) << "r1's unreachable reports reach their own targets";
+    EXPECT_GE(unreachableLines, leastUnreachable)
+        << "r1's unreachable reports reach their own targets";
   };
   const RunResult r = List("-j 64 ping -", File("targets", input), seconds(40));
   EXPECT_EQ(r.status, 0) << r.errors;
-  check(r, targets.size());
+  check(r, targets.size(), 4);
   EXPECT_LT(r.elapsed.count(), 30000) << "the dropped targets wait at the same time";
 
-  targets.resize(45);
+  // The answering ones only: r1's unreachable reports are spent for a while.
+  targets.resize(40);
   input.clear();
   for (size_t i = 0; i < targets.size(); ++i) input += targets[(i * 7) % targets.size()] + "\n";
   const RunResult raw = Shell("sysctl -qw net.ipv4.ping_group_range='1 0' && " + CliPath() +
-                                  " -j 45 ping - < " + File("raw", input),
+                                  " -j 40 ping - < " + File("raw", input),
                               seconds(30));
   EXPECT_EQ(raw.status, 0) << raw.errors;
-  check(raw, targets.size());
+  check(raw, targets.size(), 0);
 }
 
 // SIGINT while names are in flight and more are to come (the input stays
