@@ -42,24 +42,35 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
 
-// The commands, with the options each accepts before its NAME.
-const TCliCommandInfo kCommands[] = {
-    {"whois", true, {}}, {"mx", true, {}},    {"ping", true, {}},
-    {"trace", true, {}}, {"info", false, {}},
+// The commands: name, whether it takes a NAME (or `-`), the options it
+// accepts before it, and how it is bound to them. `info` has its own path.
+struct TCliCommand {
+  TCliCommandInfo info;
+  TNameCommand (*bind)(const TCliArgs& args);
 };
 
-// The command bound to its options; `list` when many names run at once.
-TNameCommand CommandFor(const TCliArgs& args) {
-  const TPingOptions ping{.concurrent = args.list};
-  if (args.command == "whois")
-    return [](const std::string& n, std::FILE* o) { return RunWhois(n, o); };
-  if (args.command == "mx") return [](const std::string& n, std::FILE* o) { return RunMx(n, o); };
-  if (args.command == "ping")
-    return [ping](const std::string& n, std::FILE* o) { return RunPing(n, ping, o); };
-  if (args.command == "trace")
-    return [ping](const std::string& n, std::FILE* o) { return RunTrace(n, ping, o); };
-  return {};
+// A ping or trace list runs many echo clients at once in this process.
+TPingOptions PingOptionsOf(const TCliArgs& args) {
+  return TPingOptions{.concurrent = args.list};
 }
+
+const TCliCommand kCommands[] = {
+    {{"whois", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunWhois; }},
+    {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
+    {{"ping", true, {}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunPing(name, options, out);
+       };
+     }},
+    {{"trace", true, {}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunTrace(name, options, out);
+       };
+     }},
+    {{"info", false, {}}, nullptr},
+};
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -88,7 +99,9 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), kCommands);
+  std::vector<TCliCommandInfo> known;
+  for (const auto& c : kCommands) known.push_back(c.info);
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
   switch (args.action) {
     case TCliArgs::Action::UsageError:
       return UsageError(args.error);
@@ -103,7 +116,9 @@ int main(int argc, char** argv) {
   }
   try {
     if (args.command == "info") return RunInfo(stdout);
-    const TNameCommand command = CommandFor(args);
+    TNameCommand command;
+    for (const auto& c : kCommands)
+      if (args.command == c.info.name) command = c.bind(args);
     if (args.list) return RunListFromStandardInput(command, args.jobs);
     return command(args.name, stdout);
   } catch (...) {
