@@ -33,10 +33,13 @@ TIdRawSocketKind TIdRawBase::OpenSocketKind() const {
 // the datagram kind, allowed by net.ipv4.ping_group_range, does the same work.
 void TIdRawBase::OpenSocket() {
   const bool icmp = Protocol == Id_IPPROTO_ICMP;
-  TIdRawSocketKind wanted = SocketKind;
+  const TIdRawSocketKind wanted = SocketKind;
   if (wanted == TIdRawSocketKind::PreferDatagram) {
     if (icmp && TryOpenIcmpDatagram()) return;
-    wanted = TIdRawSocketKind::Raw;
+    socket_->AllocateHandle(Id_SOCK_RAW, Protocol);
+    openKind_ = TIdRawSocketKind::Raw;
+    WidenReceiveQueue();
+    return;
   }
   if (wanted != TIdRawSocketKind::IcmpDatagram) {
     try {
@@ -74,6 +77,22 @@ bool TIdRawBase::TryOpenIcmpDatagram() {
     throw;
   }
   return true;
+}
+
+// Many raw sockets at once each receive a copy of every ICMP message: one
+// whose thread waits for the processor meanwhile must not overflow and lose
+// its own reply. The forced size needs CAP_NET_ADMIN; without it the kernel's
+// ceiling (net.core.rmem_max) applies.
+void TIdRawBase::WidenReceiveQueue() {
+  constexpr int32_t kBytes = 4 * 1024 * 1024;
+  for (const int option : {SO_RCVBUFFORCE, SO_RCVBUF}) {
+    try {
+      socket_->SetSocketOption(SOL_SOCKET, option, &kBytes, sizeof kBytes);
+      return;
+    } catch (const EIdSocketError&) {
+      // Not allowed to force it: ask for what the ceiling gives.
+    }
+  }
 }
 
 TIdSocketHandle& TIdRawBase::RawSocket() {

@@ -67,6 +67,7 @@ class TIdRawBase : public TIdComponent {
   void OpenSocket();
   // Opens the ICMP datagram kind; false when the kernel refuses it.
   bool TryOpenIcmpDatagram();
+  void WidenReceiveQueue();
 
   std::unique_ptr<TIdSocketHandle> socket_;
   std::vector<uint8_t> buffer_;

@@ -1,8 +1,10 @@
 // Echo clients working at the same time in one process, as a list of pings
 // runs them: each takes an identifier of its own, so that on raw sockets
 // (which see every reply) no client takes another's reply; and the datagram
-// preference, which falls back to raw where the kernel refuses it.
+// preference, which falls back to raw sockets with a wide receive queue where
+// the kernel refuses it.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <barrier>
 #include <chrono>
@@ -81,6 +83,11 @@ TEST(ConcurrentEcho, DatagramPreferredWhereAllowedElseRaw) {
     c.ReceiveTimeout = 1000;
     c.SetPacketTtl(50);
     EXPECT_EQ(c.OpenSocketKind(), TIdRawSocketKind::Raw);
+    // Its queue holds the copies of everyone's replies for a while.
+    int queue = 0;
+    socklen_t length = sizeof queue;
+    ASSERT_EQ(::getsockopt(c.RawSocket().SocketId(), SOL_SOCKET, SO_RCVBUF, &queue, &length), 0);
+    EXPECT_GE(queue, 4 * 1024 * 1024);
     c.SendEcho();
     EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
   });
