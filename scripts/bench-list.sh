@@ -258,7 +258,8 @@ cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
   echo "Peak resident memory: $(rss mx1000_quillon) MiB for 1,000 names, $(rss mx10000_quillon) MiB for 10,000."
   echo
   echo "ICMP sockets for a ping list of 1,000 targets: every raw socket receives a copy"
-  echo "of every ICMP message, a datagram socket only its own replies."
+  echo "of every ICMP message, a datagram socket only its own replies (the raw"
+  echo "sockets here have the 4 MiB receive queue that quillon-cli asks for them)."
   echo
   echo "| Jobs | datagram wall | raw wall | datagram CPU | raw CPU | echoes timed out, datagram / raw ($runs runs) |"
   echo "|---:|---:|---:|---:|---:|---:|"
