@@ -49,11 +49,12 @@ test-sanitize: deps
 	  ctest -j $(CTEST_JOBS) --output-on-failure --timeout 900
 
 # The threaded code under ThreadSanitizer: the thread base, the socket layer
-# and the clients, and the application's Qt-free worker and operations (Qt
-# itself is not built with TSan, so the window's tests are left out).
+# and the clients, and the application's Qt-free worker, operations and
+# quillon-cli's list runner (Qt itself is not built with TSan, so the window's
+# tests are left out).
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
-	tests/app/test_app_worker tests/app/test_app_operations \
+	tests/app/test_app_worker tests/app/test_app_operations tests/app/test_app_cli_list \
 	tests/tls/test_tls
 test-tsan: deps
 	@cmake --preset tsan >/dev/null

@@ -1,21 +1,31 @@
-// quillon-cli: the window's five operations for terminals and scripts. The
-// name gets the edit box's lower-casing, the same operation runs, and the
-// lines it writes into the text area are printed as they are written.
-#include <cstdio>
-#include <cstring>
-#include <string>
+// quillon-cli: the window's five operations for terminals and scripts, with
+// whois referrals and RDAP beside them. The name gets the edit box's
+// lower-casing, the same operation runs, and the lines it writes into the text
+// area are printed as they are written. With `-` for the name, every name of
+// standard input runs the same way, several at once (cli_list.h).
+#include <signal.h>
+#include <unistd.h>
 
-#include "app/cli_view.h"
-#include "app/domain_helpers.h"
-#include "app/lookup_operations.h"
-#include "net/socket/error_text.h"
-#include "app/whois_follow.h"
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli_args.h"
+#include "app/cli_commands.h"
+#include "app/cli_list.h"
 #include "app/rdap_lookup.h"
+#include "app/whois_follow.h"
+#include "net/socket/error_text.h"
+#include "net/socket/stack.h"
 
 namespace {
 
+using namespace quillon;
+
 constexpr const char* kUsage =
-    "Usage: quillon-cli COMMAND [-4|-6] [NAME]\n"
+    "Usage: quillon-cli COMMAND [OPTIONS] NAME\n"
+    "       quillon-cli [-j N] COMMAND [OPTIONS] -\n"
     "Network information from the command line.\n"
     "\n"
     "Commands:\n"
@@ -31,14 +41,87 @@ constexpr const char* kUsage =
     "               ping and trace take -4 or -6 before HOST to use only\n"
     "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
     "               address, else IPv6)\n"
-    "  info         show the on-line state, public and local address\n"
-    "  rdap NAME|ADDRESS [--json]\n"
+    "  rdap [--json] NAME|ADDRESS\n"
     "               registration data of a domain or an IP network over RDAP\n"
     "               (https); --json prints the server's JSON document\n"
+    "  info         show the on-line state, public and local address\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 done, 1 the operation failed, 2 usage error.\n";
+    "Lists: with - for the name, whois, mx, ping, trace and rdap read names\n"
+    "from standard input, one per line (blank lines and lines starting with #\n"
+    "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
+    "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
+    "input order. On a terminal, standard error shows the progress.\n"
+    "\n"
+    "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
+    "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted.store(true);
+}
+
+// The commands: name, whether it takes a NAME (or `-`), the options it
+// accepts before it, and how it is bound to them. `info` has its own path.
+struct TCliCommand {
+  TCliCommandInfo info;
+  TNameCommand (*bind)(const TCliArgs& args);
+};
+
+// A ping or trace list runs many echo clients at once in this process.
+TPingOptions PingOptionsOf(const TCliArgs& args) {
+  TPingOptions options{.concurrent = args.list};
+  if (args.Has("-4")) options.family = Id_PF_INET;
+  if (args.Has("-6")) options.family = Id_PF_INET6;
+  return options;
+}
+
+const TCliCommand kCommands[] = {
+    {{"whois", true, {"--follow"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       if (!args.Has("--follow")) return RunWhois;
+       return [](const std::string& name, std::FILE* out) { return RunWhoisFollow(name, out); };
+     }},
+    {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
+    {{"ping", true, {"-4", "-6"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunPing(name, options, out);
+       };
+     }},
+    {{"trace", true, {"-4", "-6"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunTrace(name, options, out);
+       };
+     }},
+    {{"rdap", true, {"--json"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       TRdapOptions options = DefaultRdapOptions();
+       options.json = args.Has("--json");
+       // Ctrl-C during a list ends the lookups in flight.
+       options.interrupted = &gInterrupted;
+       return [options](const std::string& name, std::FILE* out) {
+         return RunRdap(name, options, out);
+       };
+     }},
+    {{"info", false, {}}, nullptr},
+};
+
+int RunListFromStandardInput(const TNameCommand& command, int jobs) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  TListOptions options;
+  options.jobs = jobs;
+  options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+  options.interrupted = &gInterrupted;
+  return RunList(STDIN_FILENO, stdout, command, options);
+}
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
@@ -48,94 +131,31 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace quillon;
   const TSocketLibraryRelease socketLibrary;
-  if (argc < 2) return UsageError("missing command");
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h") {
-    if (argc != 2) return UsageError("--help takes no argument");
-    std::fputs(kUsage, stdout);
-    return 0;
+  std::vector<TCliCommandInfo> known;
+  for (const auto& c : kCommands) known.push_back(c.info);
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+  switch (args.action) {
+    case TCliArgs::Action::UsageError:
+      return UsageError(args.error);
+    case TCliArgs::Action::Help:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case TCliArgs::Action::Version:
+      std::puts("quillon-cli 1.1");
+      return 0;
+    case TCliArgs::Action::Run:
+      break;
   }
-  if (command == "--version") {
-    if (argc != 2) return UsageError("--version takes no argument");
-    std::puts("quillon-cli 1.1");
-    return 0;
-  }
-
-  if (command == "whois" && argc >= 3 && std::strcmp(argv[2], "--follow") == 0) {
-    if (argc != 4) return UsageError("whois --follow takes exactly one NAME");
-    try {
-      return RunWhoisFollow(argv[3], stdout);
-    } catch (...) {
-      std::fputs("quillon-cli: cannot start the network components\n", stderr);
-      return 1;
-    }
-  }
-
-  if (command == "rdap") {
-    TRdapOptions options = DefaultRdapOptions();
-    std::string name;
-    for (int i = 2; i < argc; ++i) {
-      const std::string arg = argv[i];
-      if (arg == "--json" && !options.json) {
-        options.json = true;
-      } else if (name.empty() && !arg.empty() && arg[0] != '-') {
-        name = LowerAsciiLetters(arg);
-      } else {
-        return UsageError("rdap takes one NAME or ADDRESS and --json");
-      }
-    }
-    if (name.empty()) return UsageError("rdap takes one NAME or ADDRESS");
-    return RunRdap(name, options, stdout);
-  }
-
-  int code = -1;
-  if (command == "whois")
-    code = opWhois;
-  else if (command == "mx")
-    code = opDnsMx;
-  else if (command == "ping")
-    code = opPing;
-  else if (command == "trace")
-    code = opTraceRoute;
-  else if (command == "info")
-    code = opLocalInfo;
-  else
-    return UsageError("unknown command '" + command + "'");
-
-  std::string host;
-  int family = Id_PF_UNSPEC;
-  if (code == opLocalInfo) {
-    if (argc != 2) return UsageError("info takes no argument");
-  } else {
-    int at = 2;
-    if ((code == opPing || code == opTraceRoute) && argc > 2 && argv[2][0] == '-') {
-      const std::string option = argv[2];
-      if (option == "-4")
-        family = Id_PF_INET;
-      else if (option == "-6")
-        family = Id_PF_INET6;
-      else
-        return UsageError(command + ": unknown option '" + option + "'");
-      at = 3;
-    }
-    if (argc != at + 1) return UsageError(command + " takes exactly one NAME");
-    host = LowerAsciiLetters(argv[at]);
-  }
-
+  if (args.Has("-4") && args.Has("-6"))
+    return UsageError(args.command + ": -4 and -6 do not go together");
   try {
-    TCliView view(stdout);
-    TLookupOperations operations(view);
-    operations.IcmpFamily = family;
-    operations.RunOperation(code, host);
-    if (code == opLocalInfo) {
-      std::printf("%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),
-                  view.Caption(TInfoLabel::IP1).c_str(), view.Caption(TInfoLabel::Local).c_str(),
-                  view.Caption(TInfoLabel::IP2).c_str());
-    }
-    std::fflush(stdout);
-    return operations.LastOperationFailed() ? 1 : 0;
+    if (args.command == "info") return RunInfo(stdout);
+    TNameCommand command;
+    for (const auto& c : kCommands)
+      if (args.command == c.info.name) command = c.bind(args);
+    if (args.list) return RunListFromStandardInput(command, args.jobs);
+    return command(args.name, stdout);
   } catch (...) {
     // The components could not even be set up (no socket library).
     std::fputs("quillon-cli: cannot start the network components\n", stderr);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a build folder; each prints BENCH lines.
-# Then times quillon-cli against the usual tools (scripts/bench-compare.sh),
-# which writes docs/benchmarks.md with these lines too.
+# Then times quillon-cli's lists against the bulk tools (scripts/bench-list.sh,
+# docs/benchmarks-lists.md) and quillon-cli against the usual tools
+# (scripts/bench-compare.sh), which writes docs/benchmarks.md with these lines too.
 set -uo pipefail
 build=${1:-build-release}
 status=0
@@ -14,6 +15,8 @@ for b in "$build"/bench/*/bench_*; do
   "$b" | tee -a "$micro"
   [ "${PIPESTATUS[0]}" = 0 ] || { echo "bench: $(basename "$b") failed" >&2; status=1; }
 done
+echo "== bench-list"
+bash "$(dirname "${BASH_SOURCE[0]}")/bench-list.sh" "$build" || status=1
 echo "== bench-compare"
 bash "$(dirname "${BASH_SOURCE[0]}")/bench-compare.sh" "$build" --micro "$micro" || status=1
 exit $status

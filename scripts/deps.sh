@@ -22,6 +22,8 @@ PACKAGES=(
   iproute2 nsd nginx-light whois bind9-dnsutils iputils-ping traceroute mtr-tiny curl procps
   # internationalised names (UTS #46 to A-labels)
   libidn2-dev
+  # bulk peers of the list benchmarks, and /usr/bin/time for their CPU time and memory
+  adns-tools fping time
 )
 
 missing=()

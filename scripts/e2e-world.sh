@@ -214,6 +214,52 @@ EOF
 }
 # --- end of internationalised names -------------------------------------------
 
+# ---- Lists of names and addresses (quillon-cli OP -) ----------------------
+# Names l0.test ... l9999.test by i % 8: 0-2 one MX, 3 two MX, 4 an alias
+# (CNAME, then the two MX), 5 an address and no MX, 6-7 nothing (NXDOMAIN).
+# DNS queries for silent.test (and names under it) are dropped on their way
+# to nsd, as by a server that never answers. 198.18.32.0/22 are addresses of
+# the destination host (every one answers echo requests); r1 reports
+# 198.18.10.0/24 unreachable. The client may open ICMP datagram sockets.
+LIST_NAMES=10000
+PING_TARGETS=198.18.32.0/22
+UNREACHABLE_NET=198.18.10.0/24
+
+list_names_zone() {
+  local zone=$1
+  awk -v n=$LIST_NAMES 'BEGIN {
+    print "; list names"
+    for (i = 0; i < n; i++) {
+      k = i % 8
+      if (k <= 2) printf "l%d MX 10 mx1.quillon.test.\n", i
+      else if (k == 3) printf "l%d MX 10 mx1.quillon.test.\nl%d MX 20 mx2.quillon.test.\n", i, i
+      else if (k == 4) printf "l%d CNAME mailhost.quillon.test.\n", i
+      else if (k == 5) printf "l%d A 198.18.4.30\n", i
+    }
+  }' >>"$zone"
+}
+
+list_network() {
+  local n=$1
+  ipbatch "$n-r1" <<<"route add $PING_TARGETS via 198.18.2.2
+route add unreachable $UNREACHABLE_NET" || return 1
+  ipbatch "$n-r2" <<<"route add $PING_TARGETS via 198.18.3.2" || return 1
+  ipbatch "$n-dst" <<<"route add local $PING_TARGETS dev lo" || return 1
+  ip netns exec "$n" sysctl -qw net.ipv4.ping_group_range="0 2147483647" || return 1
+  # r1's side towards the servers: a class that drops everything takes the
+  # DNS queries whose first label is "silent" followed by "test" (bytes 40
+  # to 47 of an IPv4 packet without options: the start of the query name).
+  ip netns exec "$n-r1" sh -e -c '
+    tc qdisc add dev eth2 root handle 1: htb default 1 r2q 10000
+    tc class add dev eth2 parent 1: classid 1:1 htb rate 10gbit
+    tc class add dev eth2 parent 1: classid 1:2 htb rate 10gbit
+    tc qdisc add dev eth2 parent 1:2 handle 20: pfifo limit 0
+    tc filter add dev eth2 parent 1: protocol ip prio 1 u32 match ip protocol 17 0xff \
+      match ip dport 53 0xffff match u32 0x0673696c 0xffffffff at 40 \
+      match u32 0x656e7404 0xffffffff at 44 flowid 1:2' || return 1
+}
+# ---- end of lists ----------------------------------------------------------
+
 # Runs `ip` commands (one per line on stdin) in namespace $1, in one process.
 ipbatch() { ip -n "$1" -batch -; }
 
@@ -266,6 +312,9 @@ build() {
 
   write_zones "$state" "$public_host"
   write_idn_zone_records "$state"
+
+  list_names_zone "$state/zones/test.zone" || return 1
+  list_network "$n" || return 1
   nsd-checkzone test. "$state/zones/test.zone" >/dev/null || return 1
   nsd-checkzone 18.198.in-addr.arpa. "$state/zones/reverse.zone" >/dev/null || return 1
 
@@ -375,6 +424,10 @@ up() {
   echo "DROPPED_ADDR=198.18.9.9"
   for i in "${!WHOIS_HOSTS[@]}"; do echo "WHOIS_${i}=${WHOIS_HOSTS[$i]} ${WHOIS_ADDRS[$i]}"; done
   referral_whois_facts
+
+  echo "LIST_NAMES=$LIST_NAMES"
+  echo "PING_TARGETS=$PING_TARGETS"
+  echo "UNREACHABLE_NET=$UNREACHABLE_NET"
 }
 
 case ${1:-} in

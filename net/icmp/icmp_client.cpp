@@ -1,5 +1,6 @@
 #include "net/icmp/icmp_client.h"
 
+#include <atomic>
 #include <optional>
 
 #include "net/icmp/echo_request.h"
@@ -17,6 +18,11 @@ TIdIcmpClient::TIdIcmpClient() : identifier_(ProcessIdentifier()) {
 
 uint16_t TIdIcmpClient::ProcessIdentifier() {
   return static_cast<uint16_t>(CurrentProcessNumber() & 0xFFFFu);
+}
+
+uint16_t TIdIcmpClient::NextIdentifier() {
+  static std::atomic<uint16_t> next{ProcessIdentifier()};
+  return next.fetch_add(1);  // wraps from 65535 to 0
 }
 
 void TIdIcmpClient::SendEcho(const std::string& data, uint16_t sequence) {

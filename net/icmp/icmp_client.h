@@ -37,6 +37,12 @@ class TIdIcmpClient : public TIdRawClient {
   // taken when the client is created.
   uint16_t Identifier() const { return identifier_; }
   static uint16_t ProcessIdentifier();
+  // Clients working at the same time in one process need identifiers of
+  // their own, or a raw socket cannot tell their replies apart: each call
+  // answers the next of a process-wide series that starts at the process
+  // identifier (so 65,536 calls in a row never repeat one).
+  static uint16_t NextIdentifier();
+  void SetIdentifier(uint16_t identifier) { identifier_ = identifier; }
   // The request last built (52 bytes once SendEcho ran).
   std::span<const uint8_t> Request() const {
     return {requestArea_.data(), static_cast<size_t>(requestSize_)};

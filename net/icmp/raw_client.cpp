@@ -39,6 +39,14 @@ void TIdRawBase::OpenSocket() {
   const int protocol = icmp && v6 ? Id_IPPROTO_ICMPV6 : Protocol;
   socket_->IPVersion = ipVersion_;
   const TIdRawSocketKind wanted = SocketKind;
+  if (wanted == TIdRawSocketKind::PreferDatagram) {
+    if (icmp && TryOpenIcmpDatagram(protocol)) return;
+    socket_->AllocateHandle(Id_SOCK_RAW, protocol);
+    openKind_ = TIdRawSocketKind::Raw;
+    PrepareRawSocket(icmp && v6);
+    WidenReceiveQueue();
+    return;
+  }
   if (wanted != TIdRawSocketKind::IcmpDatagram) {
     try {
       socket_->AllocateHandle(Id_SOCK_RAW, protocol);
@@ -49,13 +57,7 @@ void TIdRawBase::OpenSocket() {
         throw;
     }
     if (socket_->IsOpen()) {
-      if (!(icmp && v6)) return;
-      try {
-        PrepareIcmp6RawSocket(*socket_);
-      } catch (...) {
-        socket_->ShutAndClose();
-        throw;
-      }
+      PrepareRawSocket(icmp && v6);
       return;
     }
   }
@@ -67,6 +69,50 @@ void TIdRawBase::OpenSocket() {
   } catch (...) {
     socket_->ShutAndClose();
     throw;
+  }
+}
+
+// A raw ICMPv6 socket lets only echo replies and errors through (neighbour
+// discovery and router advertisements would otherwise arrive too).
+void TIdRawBase::PrepareRawSocket(bool icmp6) {
+  if (!icmp6) return;
+  try {
+    PrepareIcmp6RawSocket(*socket_);
+  } catch (...) {
+    socket_->ShutAndClose();
+    throw;
+  }
+}
+
+bool TIdRawBase::TryOpenIcmpDatagram(int protocol) {
+  try {
+    socket_->AllocateHandle(Id_SOCK_DGRAM, protocol);
+  } catch (const EIdInvalidSocket&) {
+    return false;  // not in net.ipv4.ping_group_range
+  }
+  openKind_ = TIdRawSocketKind::IcmpDatagram;
+  try {
+    PrepareIcmpDatagramSocket(*socket_);
+  } catch (...) {
+    socket_->ShutAndClose();
+    throw;
+  }
+  return true;
+}
+
+// Many raw sockets at once each receive a copy of every ICMP message: one
+// whose thread waits for the processor meanwhile must not overflow and lose
+// its own reply. The forced size needs CAP_NET_ADMIN; without it the kernel's
+// ceiling (net.core.rmem_max) applies.
+void TIdRawBase::WidenReceiveQueue() {
+  constexpr int32_t kBytes = 4 * 1024 * 1024;
+  for (const int option : {SO_RCVBUFFORCE, SO_RCVBUF}) {
+    try {
+      socket_->SetSocketOption(SOL_SOCKET, option, &kBytes, sizeof kBytes);
+      return;
+    } catch (const EIdSocketError&) {
+      // Not allowed to force it: ask for what the ceiling gives.
+    }
   }
 }
 

@@ -22,6 +22,9 @@ enum class TIdRawSocketKind {
   Automatic,     // raw when permitted, else (ICMP only) the datagram kind
   Raw,           // SOCK_RAW: every message arrives with its IP header
   IcmpDatagram,  // SOCK_DGRAM/IPPROTO_ICMP: the kernel owns the identifier
+  // The datagram kind where the kernel allows it (net.ipv4.ping_group_range),
+  // else raw: many clients at once each get only their own replies.
+  PreferDatagram,
 };
 
 class TIdRawBase : public TIdComponent {
@@ -69,6 +72,12 @@ class TIdRawBase : public TIdComponent {
 
  private:
   void OpenSocket();
+  // Opens the ICMP datagram kind of `protocol` (ICMP or ICMPv6); false when
+  // the kernel refuses it.
+  bool TryOpenIcmpDatagram(int protocol);
+  // Sets up a freshly opened raw socket (the ICMPv6 filter when `icmp6`).
+  void PrepareRawSocket(bool icmp6);
+  void WidenReceiveQueue();
 
   std::unique_ptr<TIdSocketHandle> socket_;
   std::vector<uint8_t> buffer_;

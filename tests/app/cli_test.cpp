@@ -77,13 +77,13 @@ TEST(Cli, HelpAndVersion) {
 }
 
 TEST(Cli, RdapUsageAndOneLookupThroughTheProgram) {
-  for (const char* args : {"rdap", "rdap a b", "rdap --json", "rdap a --json --json", "rdap -x"}) {
+  for (const char* args : {"rdap", "rdap a b", "rdap --json", "rdap a --json", "rdap --json --json a", "rdap -x"}) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.out, "") << args;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << args << ": " << r.err;
   }
-  EXPECT_NE(RunCli("", "--help").out.find("rdap NAME|ADDRESS [--json]"), std::string::npos);
+  EXPECT_NE(RunCli("", "--help").out.find("rdap [--json] NAME|ADDRESS"), std::string::npos);
 
   if (!test::TlsNginx::Available() || test::Run("openssl version") != 0)
     GTEST_SKIP() << "needs /usr/sbin/nginx and the openssl tool";
