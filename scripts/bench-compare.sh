@@ -96,6 +96,9 @@ pairs=(
   "trace_traceroute|$cli trace $dest|traceroute -I -q 1 $dest"
   "trace_mtr|$cli trace $dest|mtr -r -c 1 $dest"
   "info|$cli info|curl -s $url"
+  # The same host over IPv6 (its AAAA record), forced on both sides.
+  "ping6|$cli ping -6 $dest|ping -6 -c 4 -i 0.01 $dest"
+  "trace6_traceroute|$cli trace -6 $dest|traceroute -6 -I -q 1 $dest"
 )
 printf '%s\n' "${pairs[@]}" >"$work/pairs"
 
@@ -160,6 +163,10 @@ problems=$(
   check trace_mtr theirs 'dest\.quillon\.test'
   check info ours '^Online'
   check info theirs '^198\.18\.1\.2$'
+  check ping6 ours "^response from host $(fact DEST6_ADDR) " 4
+  check ping6 theirs ' 0% packet loss'
+  check trace6_traceroute ours "^response from host $(fact DEST6_ADDR) "
+  check trace6_traceroute theirs "\(${dest//./\\.}|$(fact DEST6_ADDR)"
 )
 failed_runs=$(awk '$5 != 0 {print $1 " " $2 " run " $3 " exit " $5}' "$work/times")
 

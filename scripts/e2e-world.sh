@@ -26,6 +26,7 @@
 #   whois 198.18.4.11-16, web 198.18.4.20, DNS 198.18.4.53.
 #   Referral whois servers 198.18.4.140-149 (whois --follow).
 #   r1 discards everything for 198.18.9.0/24 without a word (blackhole route).
+# IPv6 (2001:db8::/32) beside it: see build_ipv6.
 set -uo pipefail
 
 STATE_ROOT=/run/quillon-e2e
@@ -37,6 +38,17 @@ WHOIS_HOSTS=(whois.nic.fr whois.nic.biz whois.nic.info whois.nic.name whois.inte
 WHOIS_ADDRS=(198.18.4.11 198.18.4.12 198.18.4.13 198.18.4.14 198.18.4.15 198.18.4.16)
 WEB_ADDR=198.18.4.20
 DNS_ADDR=198.18.4.53
+
+# IPv6 beside IPv4 (2001:db8::/32, inside the world only): link N is
+# 2001:db8:N::/64 as link N is 198.18.N.0/24. The DNS server listens on both
+# families; whois.ripe.net has a second server reachable only over IPv6,
+# named only in the IPv6 variant of the hosts file.
+CLIENT6_ADDR=2001:db8:1::2
+DEST6_ADDR=2001:db8:3::2
+DNS6_ADDR=2001:db8:4::53
+WHOIS6_ADDR=2001:db8:4::16
+DROPPED6_ADDR=2001:db8:9::9
+UNREACHABLE6_ADDR=2001:db8:5::9
 
 die() { echo "e2e-world: $*" >&2; exit 1; }
 
@@ -151,8 +163,9 @@ EOF
   cat >"$state/nsd.conf" <<EOF
 server:
   ip-address: $DNS_ADDR
+  ip-address: $DNS6_ADDR
   port: 53
-  do-ip6: no
+  do-ip6: yes
   server-count: 1
   username: ""
   chroot: ""
@@ -260,6 +273,80 @@ route add unreachable $UNREACHABLE_NET" || return 1
 }
 # ---- end of lists ----------------------------------------------------------
 
+# IPv6 records: AAAA beside A for the hosts (dest6 has only AAAA: an
+# IPv6-only name), the ip6.arpa reverse zone, and a ripe.net zone in which
+# whois.ripe.net has only an IPv6 address.
+write_ipv6_zones() {
+  local state=$1
+  cat >>"$state/zones/test.zone" <<EOF
+; IPv6 beside IPv4, and a name with only an IPv6 address
+client.quillon AAAA $CLIENT6_ADDR
+r1.quillon   AAAA  2001:db8:1::1
+r2.quillon   AAAA  2001:db8:2::2
+dest.quillon AAAA  $DEST6_ADDR
+dest6.quillon AAAA $DEST6_ADDR
+dropped6.quillon AAAA $DROPPED6_ADDR
+EOF
+  cat >"$state/zones/reverse6.zone" <<EOF
+\$ORIGIN 8.b.d.0.1.0.0.2.ip6.arpa.
+\$TTL 60
+@        SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@        NS    ns.quillon.test.
+2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.1.0.0.0 PTR client.quillon.test.
+1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.1.0.0.0 PTR r1.quillon.test.
+1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.0.0.0 PTR r1-east.quillon.test.
+2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.0.0.0 PTR r2.quillon.test.
+1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.3.0.0.0 PTR r2-east.quillon.test.
+2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.3.0.0.0 PTR dest.quillon.test.
+EOF
+  cat >"$state/zones/ripe.zone" <<EOF
+\$ORIGIN ripe.net.
+\$TTL 60
+@        SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@        NS    ns.quillon.test.
+whois    AAAA  $WHOIS6_ADDR
+EOF
+  cat >>"$state/nsd.conf" <<EOF
+zone:
+  name: "8.b.d.0.1.0.0.2.ip6.arpa."
+  zonefile: "reverse6.zone"
+zone:
+  name: "ripe.net."
+  zonefile: "ripe.zone"
+EOF
+}
+
+# The IPv6 half of the network: addresses (without duplicate detection),
+# routes, forwarding in the routers, no ICMPv6 rate limit anywhere; r1
+# drops 2001:db8:9::/64 silently and has no route to 2001:db8:5::/64.
+# The client lets every group use ICMP datagram sockets (ping as a normal
+# user). The variant files for the IPv6 cases go to the state folder.
+build_ipv6() {
+  local n=$1 state=$2 ns
+  printf '%s\n' "addr add $CLIENT6_ADDR/64 dev eth0 nodad" "route add default via 2001:db8:1::1" |
+    ipbatch "$n" || return 1
+  printf '%s\n' "addr add 2001:db8:1::1/64 dev eth0 nodad" "addr add 2001:db8:2::1/64 dev eth1 nodad" \
+    "addr add 2001:db8:4::1/64 dev eth2 nodad" "route add 2001:db8:3::/64 via 2001:db8:2::2" \
+    "route add blackhole 2001:db8:9::/64" "route add unreachable 2001:db8:5::/64" |
+    ipbatch "$n-r1" || return 1
+  printf '%s\n' "addr add 2001:db8:2::2/64 dev eth0 nodad" "addr add 2001:db8:3::1/64 dev eth1 nodad" \
+    "route add default via 2001:db8:2::1" | ipbatch "$n-r2" || return 1
+  printf '%s\n' "addr add $DEST6_ADDR/64 dev eth0 nodad" "route add default via 2001:db8:3::1" |
+    ipbatch "$n-dst" || return 1
+  printf '%s\n' "addr add 2001:db8:4::2/64 dev eth0 nodad" "addr add $DNS6_ADDR/128 dev eth0 nodad" \
+    "addr add $WHOIS6_ADDR/128 dev eth0 nodad" "route add default via 2001:db8:4::1" |
+    ipbatch "$n-svc" || return 1
+  for ns in $(namespaces_of "$n"); do
+    local forward=0
+    [[ "$ns" == "$n-r1" || "$ns" == "$n-r2" ]] && forward=1
+    ip netns exec "$ns" sysctl -qw net.ipv6.icmp.ratelimit=0 \
+      net.ipv6.conf.all.forwarding=$forward || return 1
+  done
+  ip netns exec "$n" sysctl -qw net.ipv4.ping_group_range="0 2147483647" || return 1
+  grep -v ' whois\.ripe\.net$' "/etc/netns/$n/hosts" >"$state/hosts6" || return 1
+  echo "nameserver $DNS6_ADDR" >"$state/resolv6.conf"
+}
+
 # Runs `ip` commands (one per line on stdin) in namespace $1, in one process.
 ipbatch() { ip -n "$1" -batch -; }
 
@@ -315,8 +402,12 @@ build() {
 
   list_names_zone "$state/zones/test.zone" || return 1
   list_network "$n" || return 1
+  write_ipv6_zones "$state"
   nsd-checkzone test. "$state/zones/test.zone" >/dev/null || return 1
   nsd-checkzone 18.198.in-addr.arpa. "$state/zones/reverse.zone" >/dev/null || return 1
+  nsd-checkzone 8.b.d.0.1.0.0.2.ip6.arpa. "$state/zones/reverse6.zone" >/dev/null || return 1
+  nsd-checkzone ripe.net. "$state/zones/ripe.zone" >/dev/null || return 1
+  build_ipv6 "$n" "$state" || return 1
 
   # Servers run in the services namespace, their output in the state folder.
   ip netns exec "$n-svc" nsd -d -c "$state/nsd.conf" </dev/null >"$state/nsd.out" 2>&1 &
@@ -324,6 +415,7 @@ build() {
     >"$state/nginx.out" 2>&1 &
   local args=()
   for i in "${!WHOIS_HOSTS[@]}"; do args+=("${WHOIS_ADDRS[$i]}=${WHOIS_HOSTS[$i]}"); done
+  args+=("$WHOIS6_ADDR=whois.ripe.net")
   ip netns exec "$n-svc" "$whois_bin" --log "$state/whois.log" "${args[@]}" </dev/null \
     >"$state/whois.out" 2>&1 &
 
@@ -334,6 +426,9 @@ build() {
   wait_for "$n" "nginx" curl -sf --max-time 1 "http://$WEB_ADDR/misc/ip.php" || return 1
   wait_for "$n" "whois server" bash -c "exec 3<>/dev/tcp/${WHOIS_ADDRS[0]}/43" || return 1
   referral_whois_up "$n" "$whois_bin" || return 1
+  # An IPv6 link passes packets only a moment after it came up.
+  wait_for "$n" "the IPv6 route to the destination" ping -6 -c 1 -W 1 -n $DEST6_ADDR || return 1
+  wait_for "$n" "nsd over IPv6" dig +time=1 +tries=1 @$DNS6_ADDR alias.test MX || return 1
 
   if [ -n "$owner" ]; then
     setsid bash "$SELF" watch "$n" "$owner" </dev/null >/dev/null 2>&1 &
@@ -428,6 +523,16 @@ up() {
   echo "LIST_NAMES=$LIST_NAMES"
   echo "PING_TARGETS=$PING_TARGETS"
   echo "UNREACHABLE_NET=$UNREACHABLE_NET"
+  echo "CLIENT6_ADDR=$CLIENT6_ADDR"
+  echo "ROUTERS6=2001:db8:1::1 2001:db8:2::2"
+  echo "DEST6_ADDR=$DEST6_ADDR"
+  echo "DEST6_ONLY_HOST=dest6.quillon.test"
+  echo "DNS6_ADDR=$DNS6_ADDR"
+  echo "DROPPED6_ADDR=$DROPPED6_ADDR"
+  echo "UNREACHABLE6_ADDR=$UNREACHABLE6_ADDR"
+  echo "WHOIS6_ONLY=whois.ripe.net $WHOIS6_ADDR"
+  echo "HOSTS6=$state/hosts6"
+  echo "RESOLV6=$state/resolv6.conf"
 }
 
 case ${1:-} in

@@ -2,7 +2,8 @@
 // then, in the same run, iputils `ping -f -q -c 1000 127.0.0.1` (flood mode
 // sends the next request as soon as the reply is in) for comparison. The two
 // alternate for a few rounds and the medians are reported, so that a busy
-// machine weighs on both alike.
+// machine weighs on both alike. The same over ICMPv6 to ::1 against
+// `ping -6 -f`.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -35,10 +36,11 @@ double MicrosecondsSince(Clock::time_point start) {
 
 // Wall time per echo of our client on the given kind, or a negative value
 // when that kind cannot be opened here.
-double EchoClientPerEcho(quillon::TIdRawSocketKind kind, int& answered) {
+double EchoClientPerEcho(quillon::TIdRawSocketKind kind, int& answered,
+                         const char* host = "127.0.0.1") {
   quillon::TIdIcmpClient client;
   client.SocketKind = kind;
-  client.Host = "127.0.0.1";
+  client.Host = host;
   client.ReceiveTimeout = 1000;
   answered = 0;
   try {
@@ -56,9 +58,10 @@ double EchoClientPerEcho(quillon::TIdRawSocketKind kind, int& answered) {
 
 // Wall time per echo of iputils ping in flood mode, or negative when it
 // cannot run.
-double PingPerEcho(std::string& summary) {
+double PingPerEcho(std::string& summary, bool v6 = false) {
   const auto start = Clock::now();
-  FILE* p = ::popen("ping -f -q -c 1000 127.0.0.1 2>&1", "r");
+  FILE* p =
+      ::popen(v6 ? "ping -6 -f -q -c 1000 ::1 2>&1" : "ping -f -q -c 1000 127.0.0.1 2>&1", "r");
   if (!p) return -1;
   char line[512];
   while (std::fgets(line, sizeof line, p)) {
@@ -136,6 +139,28 @@ int main() {
       const double ms = std::atof(summary.c_str() + at + 5);
       std::printf("BENCH ping_flood_loopback_own_time_per_echo %.1f us\n", ms * 1000.0 / kEchoes);
     }
+  }
+
+  // ICMPv6 to ::1, our client and ping -6 in alternation.
+  std::vector<double> ours6, ping6;
+  int answered6 = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    int got = 0;
+    const double perEcho = EchoClientPerEcho(quillon::TIdRawSocketKind::Automatic, got, "::1");
+    if (perEcho < 0) break;
+    ours6.push_back(perEcho);
+    answered6 += got;
+    std::string summary6;
+    const double pingPerEcho = PingPerEcho(summary6, true);
+    if (pingPerEcho >= 0) ping6.push_back(pingPerEcho);
+  }
+  if (!ours6.empty()) {
+    std::printf("BENCH icmp6_echo_loopback_per_echo %.1f us\n", Median(ours6));
+    std::printf("BENCH icmp6_echo_loopback_answered %d count\n", answered6);
+  }
+  if (!ours6.empty() && !ping6.empty()) {
+    std::printf("BENCH ping6_flood_loopback_per_echo %.1f us\n", Median(ping6));
+    std::printf("BENCH icmp6_echo_vs_ping6_ratio %.2f x\n", Median(ours6) / Median(ping6));
   }
 
   // The datagram kind, where ping_group_range allows it; as root, in a

@@ -136,14 +136,23 @@ int main(int argc, char** argv) {
   std::vector<pollfd> listeners;
   std::vector<std::string> listenerAddr;
   for (const auto& [addr, name] : names) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // An address with ":" is IPv6 (a server reachable only over IPv6).
+    const bool v6 = addr.find(':') != std::string::npos;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, addr.c_str(), &sin.sin_addr) != 1 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || ::listen(fd, 16) != 0) {
+    sockaddr_in6 sin6{};
+    sin6.sin6_family = AF_INET6;
+    sin6.sin6_port = htons(static_cast<uint16_t>(port));
+    const bool parsed = v6 ? ::inet_pton(AF_INET6, addr.c_str(), &sin6.sin6_addr) == 1
+                           : ::inet_pton(AF_INET, addr.c_str(), &sin.sin_addr) == 1;
+    const int bound = !parsed ? -1
+                      : v6    ? ::bind(fd, reinterpret_cast<sockaddr*>(&sin6), sizeof sin6)
+                              : ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+    if (bound != 0 || ::listen(fd, 16) != 0) {
       std::fprintf(stderr, "e2e_whois_server: cannot listen on %s:%d: %s\n", addr.c_str(), port,
                    std::strerror(errno));
       return 1;

@@ -50,10 +50,11 @@ std::vector<uint8_t> Quoting(uint8_t type, uint8_t code, const uint8_t* datagram
 class NoiseThread {
  public:
   template <typename Body>
-  NoiseThread(const test::NetNs& ns, Body body)
-      : thread_([this, &ns, body] {
+  NoiseThread(const test::NetNs& ns, Body body, int family = AF_INET)
+      : thread_([this, &ns, body, family] {
           if (!ns.EnterFromThisThread()) return;
-          const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+          const int protocol = family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
+          const int fd = ::socket(family, SOCK_RAW | SOCK_CLOEXEC, protocol);
           if (fd < 0) return;
           ready_.store(true);
           body(fd, stop_);
@@ -183,6 +184,60 @@ TEST(IcmpNoise, PingAndTraceIgnoreMessagesThatAnswerNothing) {
       // Nobody answers: the strangers do not shorten the wait.
       c.SetPacketTtl(50);
       c.Host = RoutedChain::kBlackholed;
+      c.ReceiveTimeout = 300;
+      c.SendEcho();
+      EXPECT_EQ(c.EchoStatus().Outcome, roTimedOut);
+      EXPECT_GE(c.EchoStatus().RoundTripMs, 295u);
+    }
+  });
+}
+
+// ICMPv6 strangers sent to the client every 10 ms from router 1: neighbour
+// and router advertisements, packet-too-big and parameter-problem messages
+// quoting a request with our identifier and sequence, and another program's
+// echo replies carrying our sequence. Neither socket kind lets them end or
+// shorten a wait.
+void SprayClient6(int fd, const std::atomic<bool>& stop) {
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  ::inet_pton(AF_INET6, "2001:db8:1::1", &to.sin6_addr);
+  const uint16_t id = TIdIcmpClient::ProcessIdentifier();
+  for (int i = 0; i < 1000 && !stop.load(); ++i) {  // bounded: 1000 × 10 ms
+    const auto sequence = static_cast<uint16_t>(TIdIcmpClient::kFirstSequence + i % 8);
+    const std::vector<uint8_t> messages[] = {
+        test::EchoMessage({136, 0, 0}, 16),  // neighbour advertisement
+        test::EchoMessage({134, 0, 0}, 8),   // router advertisement
+        test::Error6Message(2, 0, {128, id, sequence}),
+        test::Error6Message(4, 0, {128, id, sequence}),
+        test::EchoMessage({129, static_cast<uint16_t>(id ^ 0x5A5A), sequence}),
+    };
+    // The kernel fills in every ICMPv6 checksum of a raw socket.
+    for (const auto& m : messages)
+      ::sendto(fd, m.data(), m.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+TEST(IcmpNoise, Icmpv6PingIgnoresMessagesThatAnswerNothing) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root: network namespaces and raw sockets";
+  RoutedChain chain(true);
+  ASSERT_EQ(chain.failure(), "");
+  NoiseThread sprayer(chain.router1(), SprayClient6, AF_INET6);
+  ASSERT_TRUE(sprayer.ready());
+  test::RunInNamespace(chain.client(), [] {
+    for (TIdRawSocketKind kind : {TIdRawSocketKind::Raw, TIdRawSocketKind::IcmpDatagram}) {
+      SCOPED_TRACE(KindName(kind));
+      TIdIcmpClient c;
+      c.SocketKind = kind;
+      c.SetIPVersion(Id_PF_INET6);
+      c.SetPacketTtl(50);
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      c.Host = RoutedChain::kDestinationV6;
+      c.ReceiveTimeout = 2000;
+      c.SendEcho();
+      EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
+      EXPECT_EQ(c.EchoStatus().SourceAddress, RoutedChain::kDestinationV6);
+      c.Host = RoutedChain::kBlackholedV6;
       c.ReceiveTimeout = 300;
       c.SendEcho();
       EXPECT_EQ(c.EchoStatus().Outcome, roTimedOut);
