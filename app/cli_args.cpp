@@ -95,8 +95,6 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
     a.options.push_back(rest[k]);
   }
   if (rest.empty() || known(rest.back())) return Usage(a.command + " takes exactly one NAME");
-  // A name never starts with '-': such a last word is an option out of place.
-  if (IsOption(rest.back())) return Usage("unknown option '" + rest.back() + "' for " + a.command);
   if (rest.back() == "-") {
     a.list = true;
   } else {
