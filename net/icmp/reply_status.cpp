@@ -135,10 +135,11 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   status.Outcome = roError;
   // Too short for the IPv6 header and an ICMPv6 header, or not ICMPv6 right
   // after the header: nothing can be shown to be about our request.
-  if (message.size() < ip6_header::kSize + icmp_header::kSize || message[0] >> 4 != 6 ||
-      message[ip6_header::kNextHeader] != Id_IPPROTO_ICMPV6)
-    return false;
+  if (message.size() < ip6_header::kSize + icmp_header::kSize) return false;
   ByteReader reader(message);
+  const uint8_t version = reader.readU8() >> 4;
+  reader.seek(ip6_header::kNextHeader);
+  if (version != 6 || reader.readU8() != Id_IPPROTO_ICMPV6) return false;
   reader.seek(ip6_header::kSize + icmp_header::kType);
   const uint8_t type = reader.readU8();
   ReplyOutcome outcome;

@@ -13,7 +13,7 @@ int HexValue(char c) {
   return -1;
 }
 
-// A dotted IPv4 address of exactly four decimal parts 0..255, each without
+// A dotted IPv4 address of exactly four decimal numbers from 0 to 255, each without
 // leading zeros (RFC 4291 takes the dotted-decimal form of RFC 791).
 bool ParseDottedTail(std::string_view text, uint8_t out[4]) {
   size_t at = 0;

@@ -96,7 +96,7 @@ class TIdStack {
   // than Id_PF_UNSPEC accepts only addresses of that family; any other
   // gives the host-not-found failure (11001).
   std::string ResolveHostName(const std::string& host, int family = Id_PF_UNSPEC);
-  // True for dotted IPv4 text (four parts 0..255).
+  // True for dotted IPv4 text (four numbers from 0 to 255).
   static bool IsAddressLiteral(const std::string& text);
   // True for IPv4 or IPv6 address text.
   static bool IsIPLiteral(const std::string& text);
