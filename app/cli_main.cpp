@@ -83,7 +83,12 @@ const TCliCommand kCommands[] = {
     {{"whois", true, {"--follow"}},
      [](const TCliArgs& args) -> TNameCommand {
        if (!args.Has("--follow")) return RunWhois;
-       return [](const std::string& name, std::FILE* out) { return RunWhoisFollow(name, out); };
+       return [](const std::string& name, std::FILE* out) {
+         TWhoisFollowSettings settings;
+         // Ctrl-C during a list ends the exchanges in flight.
+         settings.Interrupted = &gInterrupted;
+         return RunWhoisFollow(name, out, settings);
+       };
      }},
     {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
     {{"ping", true, {"-4", "-6"}},

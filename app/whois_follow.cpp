@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/idn.h"
+#include "app/interruptible.h"
 #include "app/lookup_operations.h"
 #include "app/whois_referral.h"
 #include "net/socket/text_helpers.h"
@@ -14,11 +15,15 @@ namespace quillon {
 namespace {
 
 std::string QueryWithClient(const std::string& host, int port, const std::string& query,
-                            int readTimeoutMs) {
+                            const TWhoisFollowSettings& settings) {
+  static const std::atomic<bool> kNeverInterrupted{false};
+  TInterruptibleIOHandler transport(settings.Interrupted != nullptr ? *settings.Interrupted
+                                                                    : kNeverInterrupted);
   TIdWhois client;
+  client.SetIOHandler(&transport);
   client.SetHost(host);
   client.SetPort(port);
-  client.ReadTimeout = readTimeoutMs;
+  client.ReadTimeout = settings.ReadTimeoutMs;
   client.MaxLineAction = maException;
   return client.QueryWhois(query);
 }
@@ -79,9 +84,10 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
     asked.insert(KeyOf(server));
     std::string answer;
     try {
-      answer = settings.Query
-                   ? settings.Query(server.Host, server.Port, query)
-                   : QueryWithClient(server.Host, server.Port, query, settings.ReadTimeoutMs);
+      answer = settings.Query ? settings.Query(server.Host, server.Port, query)
+                              : QueryWithClient(server.Host, server.Port, query, settings);
+    } catch (const EOperationInterrupted&) {
+      return 1;
     } catch (...) {
       WriteLine(out, kErrorWhois);
       std::fflush(out);

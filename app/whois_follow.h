@@ -3,6 +3,7 @@
 // know) and prints every answer under a heading naming its server.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -21,6 +22,9 @@ struct TWhoisFollowSettings {
   std::string IanaServer = kIanaWhoisServer;
   int Port = 43;
   int ReadTimeoutMs = 5000;
+  // When set and true, the exchange in flight ends within a wait slice and
+  // nothing more is written (Ctrl-C during a list).
+  const std::atomic<bool>* Interrupted = nullptr;
   // One whois exchange (host, port, query → answer); raises on failure. The
   // default connects with TIdWhois.
   std::function<std::string(const std::string& host, int port, const std::string& query)> Query;

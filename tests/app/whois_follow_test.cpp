@@ -3,10 +3,13 @@
 // exchanges are scripted in memory; one chain runs over loopback sockets.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/whois_follow.h"
@@ -207,6 +210,39 @@ TEST(WhoisFollow, OverSockets) {
   const std::string p2 = std::to_string(second.port());
   EXPECT_EQ(out, "% whois server: 127.0.0.1:" + p1 + "\nReferralServer: whois://127.0.0.1:" + p2 +
                      "\n\n% whois server: 127.0.0.1:" + p2 + "\nregistrar answer\n");
+}
+
+// Ctrl-C during a list: a server that never answers is left within a wait
+// slice, and nothing follows the heading already written.
+TEST(WhoisFollow, InterruptedExchangeEndsSoonAndWritesNothingMore) {
+  test::TcpServer silent([](int fd) {
+    test::RecvLine(fd);
+    test::RecvUntilClose(fd, 5000);
+  });
+  std::atomic<bool> interrupted{false};
+  TWhoisFollowSettings settings;
+  settings.WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
+  settings.Port = silent.port();
+  settings.ReadTimeoutMs = 10000;
+  settings.Interrupted = &interrupted;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    interrupted.store(true);
+  });
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* mem = open_memstream(&buffer, &size);
+  ASSERT_NE(mem, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const int status = RunWhoisFollow("example.com", mem, settings);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  std::fclose(mem);
+  const std::string out(buffer, size);
+  std::free(buffer);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out, "% whois server: 127.0.0.1:" + std::to_string(silent.port()) + "\n");
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
 }
 
 }  // namespace
