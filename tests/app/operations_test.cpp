@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,14 +210,21 @@ TEST_F(Operations, RefusedNamesGetTheFailureLineAndNothingIsSent) {
 }
 
 TEST_F(Operations, MxQuestionCarriesTheALabelAndTheLinesTheTypedName) {
-  std::string question;
+  std::mutex mutex;  // the server thread writes the question
+  std::string seen;
   test::FakeDnsServer dns([&](const std::string& q) {
-    question = q;
+    const std::lock_guard lock(mutex);
+    seen = q;
     return test::DnsReply(q, 0, {test::DnsRecord(15, test::Be16(10) + test::DnsName("mx.test"))});
   });
   UseDnsServer(dns.port());
   ops.RunOperation(opDnsMx, "www.Bücher.test");
   EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for www.Bücher.test", "Found #1: mx.test"}));
+  std::string question;
+  {
+    const std::lock_guard lock(mutex);
+    question = seen;
+  }
   ASSERT_GT(question.size(), 12u);
   EXPECT_EQ(question.substr(12, question.size() - 12 - 4), test::DnsName("xn--bcher-kva.test"));
 }
