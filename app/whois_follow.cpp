@@ -29,8 +29,12 @@ std::string QueryWithClient(const std::string& host, int port, const std::string
 }
 
 std::string Heading(const TWhoisReferral& server) {
-  std::string line = "% whois server: " + server.Host;
-  if (server.Port != kWhoisPort) line += ":" + std::to_string(server.Port);
+  std::string line = "% whois server: ";
+  line += server.Host;
+  if (server.Port != kWhoisPort) {
+    line += ':';
+    line += std::to_string(server.Port);
+  }
   return line;
 }
 
