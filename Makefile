@@ -29,6 +29,7 @@ run: build
 # the Debian package is built and checked too (as root: the check switches
 # to user nobody), so that a broken package cannot land.
 test: build
+	@bash scripts/check-includes.sh
 	@if [ -n "$(CI)$(HARDEN)" ]; then $(MAKE) --no-print-directory test-hardening; fi
 	@if [ -n "$(CI)" ]; then \
 	  if [ "$$(id -u)" -eq 0 ]; then $(MAKE) --no-print-directory package-check; \
@@ -54,7 +55,7 @@ test-sanitize: deps
 # tests are left out).
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
-	tests/app/test_app_worker tests/app/test_app_operations tests/app/test_app_cli_list \
+	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
 	tests/tls/test_tls
 test-tsan: deps
 	@cmake --preset tsan >/dev/null

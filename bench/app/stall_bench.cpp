@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/form1.h"
-#include "app/lookup_operations.h"
+#include "app/window/form1.h"
+#include "app/lookup/lookup_operations.h"
 #include "bench/app/bench_world.h"
 
 namespace {

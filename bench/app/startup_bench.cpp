@@ -17,8 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/form1.h"
-#include "app/lookup_operations.h"
+#include "app/window/form1.h"
+#include "app/lookup/lookup_operations.h"
 #include "bench/app/bench_world.h"
 
 namespace {

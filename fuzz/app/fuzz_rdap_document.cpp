@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/rdap_bootstrap.h"
-#include "app/rdap_document.h"
+#include "app/rdap/rdap_bootstrap.h"
+#include "app/rdap/rdap_document.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

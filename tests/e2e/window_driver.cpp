@@ -31,8 +31,8 @@
 #include <map>
 #include <string>
 
-#include "app/form1.h"
-#include "app/lookup_operations.h"
+#include "app/window/form1.h"
+#include "app/lookup/lookup_operations.h"
 
 namespace {
 

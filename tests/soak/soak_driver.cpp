@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "app/lookup_operations.h"
-#include "app/lookup_view.h"
-#include "app/lookup_worker.h"
+#include "app/lookup/lookup_operations.h"
+#include "app/lookup/lookup_view.h"
+#include "app/lookup/lookup_worker.h"
 
 namespace {
 

@@ -1,0 +1,169 @@
+// quillon-cli: the window's five operations for terminals and scripts, with
+// whois referrals and RDAP beside them. The name gets the edit box's
+// lower-casing, the same operation runs, and the lines it writes into the text
+// area are printed as they are written. With `-` for the name, every name of
+// standard input runs the same way, several at once (cli_list.h).
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_args.h"
+#include "app/cli/cli_commands.h"
+#include "app/cli/cli_list.h"
+#include "app/rdap/rdap_lookup.h"
+#include "app/whois/whois_follow.h"
+#include "net/socket/error_text.h"
+#include "net/socket/stack.h"
+
+namespace {
+
+using namespace quillon;
+
+constexpr const char* kUsage =
+    "Usage: quillon-cli COMMAND [OPTIONS] NAME\n"
+    "       quillon-cli [-j N] COMMAND [OPTIONS] -\n"
+    "Network information from the command line.\n"
+    "\n"
+    "Commands:\n"
+    "  whois NAME   ask the whois server of NAME's top-level domain\n"
+    "  whois --follow NAME\n"
+    "               the same, then follow the answers' referrals (at most 3)\n"
+    "               from server to server; whois.iana.org first for top-level\n"
+    "               domains without a server of their own; each answer under\n"
+    "               a line '% whois server: HOST'\n"
+    "  mx NAME      list the mail exchangers of NAME's domain\n"
+    "  ping HOST    send four ICMP echo requests to HOST\n"
+    "  trace HOST   trace the route to HOST\n"
+    "               ping and trace take -4 or -6 before HOST to use only\n"
+    "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
+    "               address, else IPv6)\n"
+    "  rdap [--json] NAME|ADDRESS\n"
+    "               registration data of a domain or an IP network over RDAP\n"
+    "               (https); --json prints the server's JSON document\n"
+    "  info         show the on-line state, public and local address\n"
+    "  --help       show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Lists: with - for the name, whois, mx, ping, trace and rdap read names\n"
+    "from standard input, one per line (blank lines and lines starting with #\n"
+    "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
+    "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
+    "input order. On a terminal, standard error shows the progress.\n"
+    "\n"
+    "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
+    "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted.store(true);
+}
+
+// The commands: name, whether it takes a NAME (or `-`), the options it
+// accepts before it, and how it is bound to them. `info` has its own path.
+struct TCliCommand {
+  TCliCommandInfo info;
+  TNameCommand (*bind)(const TCliArgs& args);
+};
+
+// A ping or trace list runs many echo clients at once in this process.
+TPingOptions PingOptionsOf(const TCliArgs& args) {
+  TPingOptions options{.concurrent = args.list};
+  if (args.Has("-4")) options.family = Id_PF_INET;
+  if (args.Has("-6")) options.family = Id_PF_INET6;
+  return options;
+}
+
+const TCliCommand kCommands[] = {
+    {{"whois", true, {"--follow"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       if (!args.Has("--follow")) return RunWhois;
+       return [](const std::string& name, std::FILE* out) {
+         TWhoisFollowSettings settings;
+         // Ctrl-C during a list ends the exchanges in flight.
+         settings.Interrupted = &gInterrupted;
+         return RunWhoisFollow(name, out, settings);
+       };
+     }},
+    {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
+    {{"ping", true, {"-4", "-6"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunPing(name, options, out);
+       };
+     }},
+    {{"trace", true, {"-4", "-6"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
+         return RunTrace(name, options, out);
+       };
+     }},
+    {{"rdap", true, {"--json"}},
+     [](const TCliArgs& args) -> TNameCommand {
+       TRdapOptions options = DefaultRdapOptions();
+       options.json = args.Has("--json");
+       // Ctrl-C during a list ends the lookups in flight.
+       options.interrupted = &gInterrupted;
+       return [options](const std::string& name, std::FILE* out) {
+         return RunRdap(name, options, out);
+       };
+     }},
+    {{"info", false, {}}, nullptr},
+};
+
+int RunListFromStandardInput(const TNameCommand& command, int jobs) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  TListOptions options;
+  options.jobs = jobs;
+  options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+  options.interrupted = &gInterrupted;
+  return RunList(STDIN_FILENO, stdout, command, options);
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const TSocketLibraryRelease socketLibrary;
+  std::vector<TCliCommandInfo> known;
+  for (const auto& c : kCommands) known.push_back(c.info);
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+  switch (args.action) {
+    case TCliArgs::Action::UsageError:
+      return UsageError(args.error);
+    case TCliArgs::Action::Help:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case TCliArgs::Action::Version:
+      std::puts("quillon-cli 1.1");
+      return 0;
+    case TCliArgs::Action::Run:
+      break;
+  }
+  if (args.Has("-4") && args.Has("-6"))
+    return UsageError(args.command + ": -4 and -6 do not go together");
+  try {
+    if (args.command == "info") return RunInfo(stdout);
+    TNameCommand command;
+    for (const auto& c : kCommands)
+      if (args.command == c.info.name) command = c.bind(args);
+    if (args.list) return RunListFromStandardInput(command, args.jobs);
+    return command(args.name, stdout);
+  } catch (...) {
+    // The components could not even be set up (no socket library).
+    std::fputs("quillon-cli: cannot start the network components\n", stderr);
+    return 1;
+  }
+}

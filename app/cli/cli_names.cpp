@@ -1,0 +1,85 @@
+// Names of a list; see cli_names.h.
+#include "app/cli/cli_names.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "app/lookup/domain_helpers.h"
+#include "net/socket/text_helpers.h"
+
+namespace quillon {
+
+std::optional<std::string> NameOfLine(std::string_view line) {
+  const std::string trimmed = Trim(line);
+  if (trimmed.empty() || trimmed[0] == '#') return std::nullopt;
+  return LowerAsciiLetters(trimmed);
+}
+
+bool TNameReader::TakeLine(std::string& line) {
+  for (;;) {
+    const size_t end = pending_.find('\n', start_);
+    if (end == std::string::npos) {
+      // Keep only the unfinished line; at most one read's worth is moved.
+      pending_.erase(0, start_);
+      start_ = 0;
+      if (pending_.size() <= kMaxListLine) return false;
+      if (dropping_) {
+        pending_.clear();
+        return false;
+      }
+      line = pending_.substr(0, kMaxListLine);
+      pending_.clear();
+      dropping_ = true;
+      return true;
+    }
+    const bool dropped = dropping_;
+    dropping_ = false;
+    line.assign(pending_, start_, std::min(end - start_, kMaxListLine));
+    start_ = end + 1;
+    if (!dropped) return true;
+  }
+}
+
+TNameReader::Got TNameReader::Next(std::string& name, int waitMs) {
+  std::string line;
+  for (;;) {
+    while (TakeLine(line)) {
+      if (auto n = NameOfLine(line)) {
+        name = std::move(*n);
+        return Got::Name;
+      }
+    }
+    if (ended_) {
+      // A last line without its LF still counts.
+      const bool dropped = dropping_;
+      dropping_ = false;
+      line.assign(pending_, start_);
+      pending_.clear();
+      start_ = 0;
+      if (!dropped) {
+        if (auto n = NameOfLine(line)) {
+          name = std::move(*n);
+          return Got::Name;
+        }
+      }
+      return Got::End;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return Got::Waiting;
+    std::array<char, 64 * 1024> buffer;
+    const ssize_t n = ready < 0 ? -1 : ::read(fd_, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) return Got::Waiting;
+    if (n <= 0) {
+      ended_ = true;
+      continue;
+    }
+    pending_.append(buffer.data(), static_cast<size_t>(n));
+  }
+}
+
+}  // namespace quillon

@@ -1,0 +1,40 @@
+// `quillon-cli whois --follow`: a whois that follows referrals from server to
+// server (whois.iana.org first for top-level labels the server table does not
+// know) and prints every answer under a heading naming its server.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/lookup/domain_helpers.h"
+
+namespace quillon {
+
+inline constexpr const char* kIanaWhoisServer = "whois.iana.org";
+inline constexpr int kMaxWhoisReferrals = 3;
+
+struct TWhoisFollowSettings {
+  // The first server by top-level label, and the port of it and of IANA.
+  std::function<std::string(std::string_view topLevelLabel)> WhoisServerOf = WhoisServerFor;
+  std::string IanaServer = kIanaWhoisServer;
+  int Port = 43;
+  int ReadTimeoutMs = 5000;
+  // When set and true, the exchange in flight ends within a wait slice and
+  // nothing more is written (Ctrl-C during a list).
+  const std::atomic<bool>* Interrupted = nullptr;
+  // One whois exchange (host, port, query → answer); raises on failure. The
+  // default connects with TIdWhois.
+  std::function<std::string(const std::string& host, int port, const std::string& query)> Query;
+};
+
+// Writes `% whois server: HOST` and the answer of each server asked, an
+// empty line between two answers, and "Error Whois" under the heading of a
+// server that failed. Returns 0 when every server asked answered, 1 when one
+// failed or the name was refused.
+int RunWhoisFollow(const std::string& name, std::FILE* out,
+                   const TWhoisFollowSettings& settings = {});
+
+}  // namespace quillon

@@ -1,0 +1,422 @@
+// quillon-cli's parts without the network: the argument parser (each usage
+// error with its exact text), the names of a list (comments, blanks, CR LF,
+// cut lines, input that trickles in), and the list runner with commands of
+// the test's own: input order, the bound on names held, -j 1 one at a time,
+// failures, and an interruption that ends the names in flight.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "app/cli/cli_args.h"
+#include "app/cli/cli_list.h"
+#include "app/cli/cli_names.h"
+#include "app/cli/cli_run_stop.h"
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+
+const TCliCommandInfo kCommands[] = {
+    {"whois", true, {"--follow"}},
+    {"mx", true, {}},
+    {"ping", true, {"-4", "-6"}},
+    {"info", false, {}},
+};
+
+TCliArgs Parse(std::vector<std::string> args) {
+  return ParseCliArgs(args, kCommands);
+}
+
+TEST(CliArgs, UsageErrorsWithTheirText) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{}, "missing command"},
+      {{"-j", "4"}, "missing command"},
+      {{"-x", "mx", "-"}, "unknown option '-x'"},
+      {{"--help", "mx"}, "--help takes no argument"},
+      {{"--version", "x"}, "--version takes no argument"},
+      {{"lookup", "a"}, "unknown command 'lookup'"},
+      {{"mx"}, "mx takes exactly one NAME"},
+      {{"mx", "a", "b"}, "mx takes exactly one NAME"},
+      {{"mx", "-", "a"}, "'-' must be the last argument"},
+      {{"mx", "-", "-"}, "'-' must be the last argument"},
+      {{"mx", "--follow", "-"}, "unknown option '--follow' for mx"},
+      {{"whois", "--follow"}, "whois takes exactly one NAME"},
+      {{"info", "-"}, "info takes no argument"},
+      {{"-j", "2", "info"}, "-j applies to a list of names (info has none)"},
+      {{"-j", "2", "mx", "a.test"}, "-j applies to a list of names (NAME -)"},
+      {{"-j"}, "-j needs a number from 1 to 256"},
+      {{"-j", "0", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j", "257", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j", "99999999999999999999", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j", "-3", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j", "1x", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j", "", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"-j0", "mx", "-"}, "-j needs a number from 1 to 256"},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += "[" + a + "]";
+    const TCliArgs a = Parse(c.args);
+    EXPECT_EQ(a.action, TCliArgs::Action::UsageError) << shown;
+    EXPECT_EQ(a.error, c.error) << shown;
+  }
+}
+
+TEST(CliArgs, WhatRuns) {
+  TCliArgs a = Parse({"mx", "Mail.Example.COM"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run);
+  EXPECT_EQ(a.command, "mx");
+  EXPECT_EQ(a.name, "mail.example.com");
+  EXPECT_FALSE(a.list);
+
+  a = Parse({"mx", "-"});
+  EXPECT_TRUE(a.list);
+  EXPECT_EQ(a.jobs, 16);
+  a = Parse({"-j", "256", "ping", "-6", "-"});
+  EXPECT_TRUE(a.list);
+  EXPECT_EQ(a.jobs, 256);
+  EXPECT_TRUE(a.Has("-6"));
+  EXPECT_FALSE(a.Has("-4"));
+  a = Parse({"-j1", "whois", "--follow", "-"});
+  EXPECT_EQ(a.jobs, 1);
+  EXPECT_EQ(a.options, std::vector<std::string>{"--follow"});
+  // A single name may start with a dash, as before.
+  a = Parse({"whois", "-x"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run);
+  EXPECT_EQ(a.name, "-x");
+
+  EXPECT_EQ(Parse({"info"}).action, TCliArgs::Action::Run);
+  EXPECT_EQ(Parse({"--help"}).action, TCliArgs::Action::Help);
+  EXPECT_EQ(Parse({"-h"}).action, TCliArgs::Action::Help);
+  EXPECT_EQ(Parse({"--version"}).action, TCliArgs::Action::Version);
+}
+
+TEST(CliNames, NameOfLine) {
+  const struct {
+    std::string line;
+    std::optional<std::string> name;
+  } cases[] = {
+      {"example.com", "example.com"},
+      {"  Mail.Example.COM \t", "mail.example.com"},
+      {"example.com\r", "example.com"},
+      {"", std::nullopt},
+      {" \t\r", std::nullopt},
+      {"# a comment", std::nullopt},
+      {"   #indented comment", std::nullopt},
+      {"a#b", "a#b"},
+      {"ÉCOLE.fr", "École.fr"},  // only A to Z are lowered, as for one name
+  };
+  for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line), c.name) << c.line;
+}
+
+// A pipe whose write end the test feeds.
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe(fd), 0); }
+  ~Pipe() {
+    CloseWrite();
+    ::close(fd[0]);
+  }
+  void Write(const std::string& s) {
+    EXPECT_EQ(::write(fd[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
+  }
+  void CloseWrite() {
+    if (fd[1] >= 0) ::close(fd[1]);
+    fd[1] = -1;
+  }
+  int fd[2];
+};
+
+std::vector<std::string> ReadAll(TNameReader& reader) {
+  std::vector<std::string> names;
+  std::string name;
+  for (int guard = 0; guard < 1000; ++guard) {
+    const auto got = reader.Next(name, 50);
+    if (got == TNameReader::Got::End) break;
+    if (got == TNameReader::Got::Name) names.push_back(name);
+  }
+  return names;
+}
+
+TEST(CliNames, ReaderSkipsCommentsAndBlanksAndCutsLongLines) {
+  Pipe p;
+  const std::string longName(kMaxListLine + 100, 'a');
+  p.Write("# list\r\none.test\r\n\r\n  Two.TEST  \n#three.test\n" + longName +
+          "\nfour.test\nlast.test");
+  p.CloseWrite();
+  TNameReader reader(p.fd[0]);
+  EXPECT_EQ(ReadAll(reader),
+            (std::vector<std::string>{"one.test", "two.test", std::string(kMaxListLine, 'a'),
+                                      "four.test", "last.test"}));
+}
+
+TEST(CliNames, ReaderWaitsForLinesThatTrickleIn) {
+  Pipe p;
+  TNameReader reader(p.fd[0]);
+  std::string name;
+  EXPECT_EQ(reader.Next(name, 20), TNameReader::Got::Waiting);
+  p.Write("par");
+  EXPECT_EQ(reader.Next(name, 20), TNameReader::Got::Waiting) << "no line yet";
+  p.Write("tial.test\nnext");
+  ASSERT_EQ(reader.Next(name, 20), TNameReader::Got::Name);
+  EXPECT_EQ(name, "partial.test");
+  // A long line arriving in pieces is cut once, its rest dropped.
+  p.Write(".test\n" + std::string(kMaxListLine + 10, 'b'));
+  ASSERT_EQ(reader.Next(name, 20), TNameReader::Got::Name);
+  EXPECT_EQ(name, "next.test");
+  ASSERT_EQ(reader.Next(name, 20), TNameReader::Got::Name);
+  EXPECT_EQ(name, std::string(kMaxListLine, 'b'));
+  p.Write(std::string(kMaxListLine * 2, 'c') + "\nafter.test\n");
+  ASSERT_EQ(reader.Next(name, 20), TNameReader::Got::Name);
+  EXPECT_EQ(name, "after.test");
+  p.CloseWrite();
+  EXPECT_EQ(reader.Next(name, 20), TNameReader::Got::End);
+}
+
+// The list's output, through a temporary file.
+struct Output {
+  Output() : file(std::tmpfile()) {}
+  ~Output() { std::fclose(file); }
+  std::string Text() {
+    std::fflush(file);
+    std::rewind(file);
+    std::string s;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) s.append(buf, n);
+    return s;
+  }
+  std::FILE* file;
+};
+
+// Counts how many commands run at once.
+struct Concurrency {
+  void Enter() {
+    const int now = ++running;
+    int seen = most.load();
+    while (now > seen && !most.compare_exchange_weak(seen, now)) {
+    }
+  }
+  void Leave() { --running; }
+  std::atomic<int> running{0};
+  std::atomic<int> most{0};
+};
+
+TEST(CliList, BlocksComeInInputOrderWhateverTheOrderOfCompletion) {
+  for (int jobs : {1, 8, 64}) {
+    SCOPED_TRACE(jobs);
+    Pipe p;
+    std::string input, expected;
+    for (int i = 0; i < 300; ++i) {
+      const std::string name = "n" + std::to_string(i) + ".test";
+      input += (i % 10 == 3 ? "# skipped\n" : "") + name + "\n";
+      expected +=
+          "== " + name + "\nline one of " + name + "\n" + (i % 4 ? "line two\n" : "") + "\n";
+    }
+    p.Write(input);
+    p.CloseWrite();
+    Concurrency c;
+    std::atomic<int> seed{0};
+    const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+      c.Enter();
+      std::mt19937 random(static_cast<unsigned>(++seed));
+      std::fprintf(out, "line one of %s\n", name.c_str());
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+      const int i = std::atoi(name.c_str() + 1);
+      if (i % 4) std::fputs("line two\n", out);
+      c.Leave();
+      return i % 50 == 7 ? 1 : 0;
+    };
+    Output out;
+    TListOptions options;
+    options.jobs = jobs;
+    EXPECT_EQ(RunList(p.fd[0], out.file, command, options), 1) << "n7 failed";
+    EXPECT_EQ(out.Text(), expected);
+    if (jobs == 1)
+      EXPECT_EQ(c.most.load(), 1) << "-j 1 runs one name after the other";
+    else
+      EXPECT_GT(c.most.load(), 1);
+    EXPECT_LE(c.most.load(), jobs);
+  }
+}
+
+TEST(CliList, AllWellIsStatusZeroAndAnEmptyListPrintsNothing) {
+  Pipe p;
+  p.Write("a\nb\n");
+  p.CloseWrite();
+  Output out;
+  EXPECT_EQ(RunList(p.fd[0], out.file, [](const std::string&, std::FILE*) { return 0; }, {}), 0);
+  EXPECT_EQ(out.Text(), "== a\n\n== b\n\n");
+
+  Pipe empty;
+  empty.Write("\n# nothing\n");
+  empty.CloseWrite();
+  Output none;
+  EXPECT_EQ(RunList(empty.fd[0], none.file, [](const std::string&, std::FILE*) { return 0; }, {}),
+            0);
+  EXPECT_EQ(none.Text(), "");
+}
+
+// A first name that does not end holds back its block and those after it;
+// the others go on until 4 x jobs names are held, and then reading stops.
+TEST(CliList, ReadingStopsWhileFourTimesJobsNamesWait) {
+  constexpr int kJobs = 2;
+  Pipe p;
+  std::string input;
+  for (int i = 0; i < 1000; ++i) input += "n" + std::to_string(i) + "\n";
+  std::thread writer([&] {
+    p.Write(input);  // blocks once the pipe is full: the list must read on
+    p.CloseWrite();
+  });
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::atomic<int> started{0};
+  const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+    ++started;
+    if (name == "n0") {
+      std::unique_lock lock(m);
+      cv.wait(lock, [&] { return release; });
+    }
+    std::fputs("x\n", out);
+    return 0;
+  };
+  Output out;
+  TListOptions options;
+  options.jobs = kJobs;
+  std::thread run([&] { EXPECT_EQ(RunList(p.fd[0], out.file, command, options), 0); });
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(started.load(), 4 * kJobs) << "names started while the first one waits";
+  {
+    const std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  run.join();
+  writer.join();
+  EXPECT_EQ(started.load(), 1000);
+  const std::string text = out.Text();
+  EXPECT_EQ(text.substr(0, 18), "== n0\nx\n\n== n1\nx\n\n");
+  EXPECT_NE(text.find("== n999\nx\n\n"), std::string::npos);
+}
+
+// An operation that writes a line, then waits until it is interrupted.
+class WaitingRunner : public TOperationRunner {
+ public:
+  void RunOperation(int, const std::string&) override {
+    std::unique_lock lock(m_);
+    cv_.wait_for(lock, 10s, [&] { return interrupted_; });
+  }
+  void Interrupt() override {
+    {
+      const std::lock_guard lock(m_);
+      interrupted_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool interrupted_ = false;
+};
+
+TEST(CliList, InterruptionEndsTheNamesInFlightAndPrintsThem) {
+  Pipe p;  // left open: more names could come
+  p.Write("fast\nslow1\nslow2\nslow3\nnever\n");
+  std::atomic<bool> interrupted{false};
+  std::atomic<int> started{0};
+  const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+    ++started;
+    std::fprintf(out, "began %s\n", name.c_str());
+    if (name == "fast") return 0;
+    WaitingRunner runner;
+    const TRunStopAttachment attachment(runner);
+    runner.RunOperation(0, name);
+    return 1;
+  };
+  Output out;
+  TListOptions options;
+  options.jobs = 3;
+  options.interrupted = &interrupted;
+  int status = -1;
+  std::thread run([&] { status = RunList(p.fd[0], out.file, command, options); });
+  for (int i = 0; i < 200 && started.load() < 4; ++i) std::this_thread::sleep_for(10ms);
+  const auto t0 = std::chrono::steady_clock::now();
+  interrupted = true;
+  run.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  EXPECT_EQ(status, kListExitInterrupted);
+  EXPECT_EQ(started.load(), 4) << "the fifth name never starts";
+  EXPECT_EQ(out.Text(),
+            "== fast\nbegan fast\n\n== slow1\nbegan slow1\n\n== slow2\nbegan slow2\n\n"
+            "== slow3\nbegan slow3\n\n");
+}
+
+// A stop that comes before a command attaches still ends it at once.
+TEST(CliList, StopBeforeAttachInterruptsAtOnce) {
+  TRunStop stop;
+  stop.Stop();
+  const TRunStopBinding binding(stop);
+  WaitingRunner runner;
+  const auto t0 = std::chrono::steady_clock::now();
+  {
+    const TRunStopAttachment attachment(runner);
+    runner.RunOperation(0, "x");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  EXPECT_TRUE(stop.Stopped());
+}
+
+// The progress line is redrawn in place, at most 10 times a second, and
+// erased at the end; the blocks are untouched by it.
+TEST(CliList, ProgressIsRedrawnInPlaceAndErasedAtTheEnd) {
+  Pipe p;
+  std::string input;
+  for (int i = 0; i < 30; ++i) input += "n" + std::to_string(i) + "\n";
+  p.Write(input);
+  p.CloseWrite();
+  Output out, progress;
+  TListOptions options;
+  options.jobs = 2;
+  options.progress = progress.file;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunList(
+                p.fd[0], out.file,
+                [](const std::string&, std::FILE*) {
+                  std::this_thread::sleep_for(20ms);
+                  return 0;
+                },
+                options),
+            0);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  const std::string text = progress.Text();
+  ASSERT_GE(text.size(), 4u);
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K") << "erased at the end";
+  size_t draws = 0;
+  for (size_t at = 0; (at = text.find("names done", at)) != std::string::npos; ++at) ++draws;
+  EXPECT_GE(draws, 1u);
+  EXPECT_LE(draws, static_cast<size_t>(ms.count() / 100 + 2)) << text;
+  EXPECT_EQ(text.find('\n'), std::string::npos) << "one line, redrawn";
+  EXPECT_EQ(out.Text().substr(0, 10), "== n0\n\n== ");
+}
+
+TEST(CliList, ProgressText) {
+  EXPECT_EQ(ProgressText(10, 40, 2, 4.0), "10/40 names done, 2 failed, 2.5 names/s");
+  EXPECT_EQ(ProgressText(0, 0, 0, 0.0), "0/0 names done, 0 failed, 0.0 names/s");
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,271 @@
+// RDAP without the network: summary lines of documents (complete, oddly
+// typed, hostile), bootstrap registry matching, the cache file and the
+// Cache-Control reading.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/rdap/rdap_bootstrap.h"
+#include "app/rdap/rdap_cache.h"
+#include "app/rdap/rdap_document.h"
+#include "tests/tls/tls_env.h"
+
+namespace quillon {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// After the domain example of RFC 9083 section 5.3.
+constexpr const char* kDomain = R"({
+  "objectClassName": "domain", "handle": "XXXX", "ldhName": "xn--fo-5ja.example",
+  "unicodeName": "fóo.example", "status": ["locked", "transfer prohibited"],
+  "nameservers": [
+    {"objectClassName": "nameserver", "handle": "XXXX", "ldhName": "NS1.EXAMPLE.COM"},
+    {"objectClassName": "nameserver", "handle": "XXXX", "ldhName": "ns2.example.com"}],
+  "secureDNS": {"zoneSigned": true, "delegationSigned": true, "maxSigLife": 604800},
+  "events": [
+    {"eventAction": "registration", "eventDate": "1990-12-31T23:59:59Z"},
+    {"eventAction": "last changed", "eventDate": "1991-12-31T23:59:59Z", "eventActor": "joe"},
+    {"eventAction": "expiration", "eventDate": "2030-12-31T23:59:59Z"}],
+  "entities": [
+    {"objectClassName": "entity", "handle": "XXXX", "roles": ["registrant", "administrative"],
+     "vcardArray": ["vcard", [["version", {}, "text", "4.0"], ["fn", {}, "text", "Joe User"]]]},
+    {"objectClassName": "entity", "handle": "R1", "roles": ["Registrar"],
+     "vcardArray": ["vcard", [["version", {}, "text", "4.0"],
+                              ["fn", {}, "text", "Example Registrar Inc."]]]}]
+})";
+
+// After the IP network example of RFC 9083 section 5.4.
+constexpr const char* kNetwork = R"({
+  "objectClassName": "ip network", "handle": "XXXX-RIR", "startAddress": "2001:db8::",
+  "endAddress": "2001:db8:0:ffff:ffff:ffff:ffff:ffff", "ipVersion": "v6", "name": "NET-RTR-1",
+  "type": "DIRECT ALLOCATION", "country": "AU", "parentHandle": "YYYY-RIR",
+  "status": ["active"],
+  "entities": [{"objectClassName": "entity", "handle": "XXXX", "roles": ["registrant"],
+    "vcardArray": ["vcard", [["version", {}, "text", "4.0"], ["fn", {}, "text", "Joe User"]]],
+    "events": [{"eventAction": "registration", "eventDate": "1999-01-01T00:00:00Z"}]}],
+  "events": [{"eventAction": "registration", "eventDate": "2011-12-31T23:59:59Z"}],
+  "secureDNS": {"delegationSigned": false}
+})";
+
+// Every member present with the wrong type, or half there.
+constexpr const char* kOdd = R"({
+  "ldhName": 5, "handle": ["x"], "status": ["active", 7, null, ""],
+  "entities": [{"roles": "registrar", "vcardArray": ["vcard", [["fn", {}, "text", "No"]]]},
+               {"roles": ["registrar"], "vcardArray": "vcard"},
+               {"roles": ["registrar"], "vcardArray": ["vcard", [["fn"], ["fn", {}, "text", 9]]]},
+               7],
+  "events": [{"eventAction": "registration", "eventDate": 1990},
+             {"eventAction": "expiration"}, "last changed",
+             {"eventAction": 3, "eventDate": "2000"},
+             {"eventAction": "EXPIRATION", "eventDate": "2031-01-01T00:00:00Z"}],
+  "nameservers": [1, {"ldhName": null}, {"ldhName": "NS.Example"}, []],
+  "secureDNS": {"delegationSigned": "yes"},
+  "startAddress": "192.0.2.0"
+})";
+
+TEST(RdapDocument, SummaryLinesInOrderForEveryShape) {
+  struct Case {
+    const char* name;
+    const char* document;
+    TRdapObjectKind kind;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"domain",
+       kDomain,
+       TRdapObjectKind::Domain,
+       {"Domain: xn--fo-5ja.example", "Handle: XXXX", "Status: locked, transfer prohibited",
+        "Registrar: Example Registrar Inc.", "Registered: 1990-12-31T23:59:59Z",
+        "Expires: 2030-12-31T23:59:59Z", "Last changed: 1991-12-31T23:59:59Z",
+        "Name servers: ns1.example.com, ns2.example.com", "DNSSEC: signed"}},
+      {"network",
+       kNetwork,
+       TRdapObjectKind::Network,
+       {"Network: 2001:db8:: - 2001:db8:0:ffff:ffff:ffff:ffff:ffff", "Name: NET-RTR-1",
+        "Handle: XXXX-RIR", "Status: active", "Registrant: Joe User",
+        "Registered: 2011-12-31T23:59:59Z", "DNSSEC: unsigned"}},
+      {"odd members skipped",
+       kOdd,
+       TRdapObjectKind::Domain,
+       {"Status: active", "Expires: 2031-01-01T00:00:00Z", "Name servers: ns.example"}},
+      // A start without an end is no range.
+      {"odd network",
+       kOdd,
+       TRdapObjectKind::Network,
+       {"Status: active", "Expires: 2031-01-01T00:00:00Z", "Name servers: ns.example"}},
+      {"empty object", "{}", TRdapObjectKind::Domain, {}},
+      {"control characters",
+       "{\"handle\": \"a\\u001b[2Jb\\r\\nc\", \"ldhName\": \"x\\u007f\"}",
+       TRdapObjectKind::Domain,
+       {"Domain: x?", "Handle: a?[2Jb??c"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RdapSummaryLines(c.document, c.kind), c.lines);
+  }
+}
+
+TEST(RdapDocument, NonObjectsRaise) {
+  struct Case {
+    std::string document;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"", "invalid JSON document"},
+      {"[]", "invalid JSON document"},
+      {"\"text\"", "invalid JSON document"},
+      {"{\"a\": ", "invalid JSON document"},
+      {"{} trailing", "invalid JSON document"},
+      {"<html>404</html>", "invalid JSON document"},
+      {"{\"a\":" + std::string(100, '[') + std::string(100, ']') + "}",
+       "document nested too deeply"},
+      {"{\"a\":\"" + std::string(kRdapMaxDocument, 'x') + "\"}", "document too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document.substr(0, 40));
+    try {
+      RdapSummaryLines(c.document, TRdapObjectKind::Domain);
+      ADD_FAILURE() << "accepted";
+    } catch (const ERdapError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+}
+
+constexpr const char* kDns = R"({"version": "1.0", "services": [
+  [["example", "test"], ["https://a.test/rdap"]],
+  [["sub.example"], ["http://plain.test/", "https://b.test/rdap/"]],
+  [["only.example"], ["http://plain.test/"]],
+  [["bad"], "https://x.test/"], 7, [["short"]],
+  [[""], ["https://root.test/"]]
+]})";
+
+TEST(RdapBootstrap, DomainsTakeTheLongestLabelSuffix) {
+  const struct {
+    const char* name;
+    const char* url;
+  } cases[] = {
+      {"foo.example", "https://a.test/rdap/"},
+      {"example", "https://a.test/rdap/"},
+      {"a.b.sub.example", "https://b.test/rdap/"},
+      {"sub.example", "https://b.test/rdap/"},
+      {"xsub.example", "https://a.test/rdap/"},
+      {"FOO.TEST", "https://a.test/rdap/"},
+      // Only http for the longer suffix: the shorter https one answers.
+      {"x.only.example", "https://a.test/rdap/"},
+      {"example.org", ""},
+      {"bad", ""},
+      {"short", ""},
+      {"testing", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto urls = DomainServiceUrls(kDns, c.name);
+    EXPECT_EQ(urls.empty() ? "" : urls.front(), c.url);
+  }
+  EXPECT_THROW(DomainServiceUrls("not json", "a.example"), ERdapError);
+  EXPECT_TRUE(DomainServiceUrls("{\"services\": 3}", "a.example").empty());
+}
+
+TEST(RdapBootstrap, AddressesTakeTheLongestPrefix) {
+  constexpr const char* kV4 = R"({"services": [
+    [["192.0.0.0/8"], ["https://wide.test/"]],
+    [["192.0.2.0/24", "198.51.100.0/24"], ["https://narrow.test/"]],
+    [["203.0.113.0/33", "x/8", "203.0.113.0/", "203.0.113.0/-1"], ["https://broken.test/"]]]})";
+  constexpr const char* kV6 = R"({"services": [
+    [["2001:db8::/32"], ["https://v6.test/"]],
+    [["2001:db8:1::/48"], ["https://v6sub.test/"]],
+    [["192.0.2.0/24"], ["https://wrongfamily.test/"]]]})";
+  const struct {
+    const char* registry;
+    const char* address;
+    const char* url;
+  } cases[] = {
+      {kV4, "192.0.2.5", "https://narrow.test/"},
+      {kV4, "198.51.100.255", "https://narrow.test/"},
+      {kV4, "192.1.1.1", "https://wide.test/"},
+      {kV4, "10.0.0.1", ""},
+      {kV4, "203.0.113.1", ""},
+      {kV6, "2001:db8::1", "https://v6.test/"},
+      {kV6, "2001:db8:1:2::3", "https://v6sub.test/"},
+      {kV6, "2001:db9::1", ""},
+      {kV6, "::ffff:192.0.2.1", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    const auto address = ParseRdapAddress(c.address);
+    ASSERT_TRUE(address.has_value());
+    const auto urls = AddressServiceUrls(c.registry, *address);
+    EXPECT_EQ(urls.empty() ? "" : urls.front(), c.url);
+  }
+  EXPECT_EQ(ParseRdapAddress("2001:DB8:0::1")->text, "2001:db8::1");
+  EXPECT_FALSE(ParseRdapAddress("example.com").has_value());
+  EXPECT_FALSE(ParseRdapAddress("192.0.2").has_value());
+}
+
+TEST(RdapCache, MaxAgeReading) {
+  const struct {
+    const char* header;
+    int64_t seconds;
+  } cases[] = {
+      {"", 86400},
+      {"max-age=3600", 3600},
+      {"public, max-age=60", 60},
+      {"MAX-AGE = 7", 7},
+      {"max-age=\"42\"", 42},
+      {"s-maxage=5", 86400},
+      {"s-max-age=5", 86400},
+      {"max-age=abc", 86400},
+      {"max-age=", 86400},
+      {"max-age=99999999999999999999", 86400},
+      {"max-age=99999999", 30 * 86400},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    EXPECT_EQ(MaxAgeSeconds(c.header, 86400), c.seconds);
+  }
+}
+
+TEST(RdapCache, StoredUntilItExpiresAndDamageMeansAbsent) {
+  test::ScratchDir dir("quillon-rdap-cache-");
+  const std::string cacheDir = dir.path() + "/deeper/quillon";
+  const TRdapCache cache(cacheDir);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", 1000).has_value());
+  ASSERT_TRUE(cache.Store("dns.json", "{\"services\": []}\n", 2000));
+  EXPECT_EQ(cache.ReadFresh("dns.json", 1999).value_or(""), "{\"services\": []}\n");
+  EXPECT_FALSE(cache.ReadFresh("dns.json", 2000).has_value());
+  // Nothing but the file itself is left behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cacheDir), {}), 1);
+  struct stat st {};
+  ASSERT_EQ(::stat((cacheDir + "/dns.json").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  for (const char* damaged :
+       {"", "garbage", "quillon-rdap-cache \n{}", "quillon-rdap-cache 12x\n{}",
+        "quillon-rdap-cache 99999999999999999999\n{}"}) {
+    test::WriteTextFile(cacheDir + "/dns.json", damaged);
+    EXPECT_FALSE(cache.ReadFresh("dns.json", 1).has_value()) << damaged;
+  }
+  // A cache folder that cannot be made is no error, only no cache.
+  test::WriteTextFile(dir.path() + "/file", "x");
+  const TRdapCache blocked(dir.path() + "/file/quillon");
+  EXPECT_FALSE(blocked.Store("dns.json", "{}", 2000));
+  EXPECT_FALSE(blocked.ReadFresh("dns.json", 1).has_value());
+  EXPECT_FALSE(TRdapCache("").Store("dns.json", "{}", 2000));
+}
+
+TEST(RdapCache, DefaultFolderFollowsXdg) {
+  {
+    test::ScopedEnv xdg("XDG_CACHE_HOME", "/var/tmp/xdg");
+    EXPECT_EQ(DefaultRdapCacheDir(), "/var/tmp/xdg/quillon");
+  }
+  test::ScopedEnv relative("XDG_CACHE_HOME", "relative/path");
+  test::ScopedEnv home("HOME", "/home/someone");
+  EXPECT_EQ(DefaultRdapCacheDir(), "/home/someone/.cache/quillon");
+}
+
+}  // namespace
+}  // namespace quillon
