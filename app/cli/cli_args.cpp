@@ -37,6 +37,11 @@ bool TCliArgs::Has(const std::string& option) const {
   return std::find(options.begin(), options.end(), option) != options.end();
 }
 
+std::string TCliArgs::Value(const std::string& option) const {
+  const auto it = values.find(option);
+  return it == values.end() ? std::string() : it->second;
+}
+
 TCliArgs ParseCliArgs(const std::vector<std::string>& args,
                       std::span<const TCliCommandInfo> commands) {
   const std::string jobsError = "-j needs a number from 1 to " + std::to_string(kMaxJobs);
@@ -83,24 +88,53 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
     if (jobsGiven) return Usage("-j applies to a list of names (" + a.command + " has none)");
     return a;
   }
-  const auto known = [&](const std::string& arg) {
-    return std::find(info->options.begin(), info->options.end(), arg) != info->options.end();
+  // Options first, in any order, then the NAME (or `-`), then the command's
+  // further words. An unknown dashed word is an error, except as the last
+  // argument, where it is the NAME (a name may start with a dash).
+  const auto option = [&](const std::string& arg) -> const TCliOption* {
+    for (const TCliOption& o : info->options)
+      if (o.name == arg || (o.name == "@" && arg.size() > 1 && arg[0] == '@')) return &o;
+    return nullptr;
   };
-  // Everything before the last argument must be one of the command's options.
-  for (size_t k = 0; k + 1 < rest.size(); ++k) {
-    if (rest[k] == "-") return Usage("'-' must be the last argument");
-    if (!IsOption(rest[k])) return Usage(a.command + " takes exactly one NAME");
-    if (!known(rest[k])) return Usage("unknown option '" + rest[k] + "' for " + a.command);
-    if (a.Has(rest[k])) return Usage(rest[k] + " given twice");
-    a.options.push_back(rest[k]);
+  const std::string oneName = a.command + " takes exactly one NAME";
+  bool named = false;
+  for (size_t k = 0; k < rest.size(); ++k) {
+    const std::string& arg = rest[k];
+    const bool last = k + 1 == rest.size();
+    if (named) {
+      if (a.list || a.words.size() >= info->extraWords) return Usage(oneName);
+      a.words.push_back(arg);
+      continue;
+    }
+    if (arg == "-") {
+      if (!last) return Usage("'-' must be the last argument");
+      a.list = named = true;
+      continue;
+    }
+    if (const TCliOption* o = option(arg)) {
+      if (a.Has(o->name)) return Usage(o->name + " given twice");
+      a.options.push_back(o->name);
+      if (!o->takesValue) continue;
+      std::string value;
+      if (o->name == "@") {
+        value = arg.substr(1);
+      } else {
+        if (last) return Usage(o->name + " needs a value");
+        value = rest[++k];
+      }
+      if (info->nameOption && o->name == info->nameOption) {
+        a.name = LowerAsciiLetters(value);
+        named = true;
+      }
+      a.values[o->name] = std::move(value);
+      continue;
+    }
+    if (IsOption(arg) && !last) return Usage("unknown option '" + arg + "' for " + a.command);
+    a.name = LowerAsciiLetters(arg);
+    named = true;
   }
-  if (rest.empty() || known(rest.back())) return Usage(a.command + " takes exactly one NAME");
-  if (rest.back() == "-") {
-    a.list = true;
-  } else {
-    if (jobsGiven) return Usage("-j applies to a list of names (NAME -)");
-    a.name = LowerAsciiLetters(rest.back());
-  }
+  if (!named) return Usage(oneName);
+  if (!a.list && jobsGiven) return Usage("-j applies to a list of names (NAME -)");
   return a;
 }
 

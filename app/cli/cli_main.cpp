@@ -65,11 +65,19 @@ extern "C" void OnInterrupt(int) {
 }
 
 // The commands: name, whether it takes a NAME (or `-`), the options it
-// accepts before it, and how it is bound to them. `info` has its own path.
+// accepts before it, how it is bound to them, and the rules between its
+// options that the parser cannot know (empty text when they hold, else the
+// usage error). `info` has its own path.
 struct TCliCommand {
   TCliCommandInfo info;
   TNameCommand (*bind)(const TCliArgs& args);
+  std::string (*check)(const TCliArgs& args) = nullptr;
 };
+
+std::string CheckFamily(const TCliArgs& args) {
+  if (args.Has("-4") && args.Has("-6")) return args.command + ": -4 and -6 do not go together";
+  return {};
+}
 
 // A ping or trace list runs many echo clients at once in this process.
 TPingOptions PingOptionsOf(const TCliArgs& args) {
@@ -96,13 +104,15 @@ const TCliCommand kCommands[] = {
        return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
          return RunPing(name, options, out);
        };
-     }},
+     },
+     CheckFamily},
     {{"trace", true, {"-4", "-6"}},
      [](const TCliArgs& args) -> TNameCommand {
        return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
          return RunTrace(name, options, out);
        };
-     }},
+     },
+     CheckFamily},
     {{"rdap", true, {"--json"}},
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
@@ -152,13 +162,14 @@ int main(int argc, char** argv) {
     case TCliArgs::Action::Run:
       break;
   }
-  if (args.Has("-4") && args.Has("-6"))
-    return UsageError(args.command + ": -4 and -6 do not go together");
+  const TCliCommand* chosen = nullptr;
+  for (const auto& c : kCommands)
+    if (args.command == c.info.name) chosen = &c;
+  if (chosen->check)
+    if (const std::string error = chosen->check(args); !error.empty()) return UsageError(error);
   try {
     if (args.command == "info") return RunInfo(stdout);
-    TNameCommand command;
-    for (const auto& c : kCommands)
-      if (args.command == c.info.name) command = c.bind(args);
+    const TNameCommand command = chosen->bind(args);
     if (args.list) return RunListFromStandardInput(command, args.jobs);
     return command(args.name, stdout);
   } catch (...) {

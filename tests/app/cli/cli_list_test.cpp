@@ -15,10 +15,13 @@
 #include <random>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_list.h"
 #include "app/cli/cli_names.h"
 #include "app/cli/cli_run_stop.h"
+#include "app/cli/json_output.h"
 
 namespace quillon {
 namespace {
@@ -30,6 +33,9 @@ const TCliCommandInfo kCommands[] = {
     {"mx", true, {}},
     {"ping", true, {"-4", "-6"}},
     {"info", false, {}},
+    // A command with valued options, an @VALUE form, a further word and an
+    // option that stands in for the NAME.
+    {"dig", true, {{"-t", true}, {"@", true}, {"--tcp"}, {"-x", true}}, 1, "-x"},
 };
 
 TCliArgs Parse(std::vector<std::string> args) {
@@ -64,6 +70,14 @@ TEST(CliArgs, UsageErrorsWithTheirText) {
       {{"-j", "1x", "mx", "-"}, "-j needs a number from 1 to 256"},
       {{"-j", "", "mx", "-"}, "-j needs a number from 1 to 256"},
       {{"-j0", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"dig", "-t"}, "-t needs a value"},
+      {{"dig", "-t", "a", "-t", "b", "n"}, "-t given twice"},
+      {{"dig", "@a", "@b", "n"}, "@ given twice"},
+      {{"dig", "n", "a", "b"}, "dig takes exactly one NAME"},
+      {{"dig", "-", "a"}, "'-' must be the last argument"},
+      {{"dig", "--tcp", "-q", "n"}, "unknown option '-q' for dig"},
+      {{"dig", "-x"}, "-x needs a value"},
+      {{"mx", "a", "b"}, "mx takes exactly one NAME"},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -97,10 +111,45 @@ TEST(CliArgs, WhatRuns) {
   EXPECT_EQ(a.action, TCliArgs::Action::Run);
   EXPECT_EQ(a.name, "-x");
 
+  // Valued options in any order before the NAME, then a further word.
+  a = Parse({"dig", "@198.18.4.53", "-t", "MX", "--tcp", "Example.ORG", "TXT"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run) << a.error;
+  EXPECT_EQ(a.Value("@"), "198.18.4.53");
+  EXPECT_EQ(a.Value("-t"), "MX");
+  EXPECT_TRUE(a.Has("--tcp"));
+  EXPECT_EQ(a.Value("--tcp"), "");
+  EXPECT_EQ(a.name, "example.org");
+  EXPECT_EQ(a.words, std::vector<std::string>{"TXT"});
+  a = Parse({"dig", "-x", "2001:DB8::1"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run) << a.error;
+  EXPECT_EQ(a.name, "2001:db8::1");
+  EXPECT_EQ(a.Value("-x"), "2001:DB8::1");
+  a = Parse({"-j", "4", "dig", "-t", "a", "-"});
+  EXPECT_TRUE(a.list);
+  EXPECT_TRUE(a.words.empty());
+
   EXPECT_EQ(Parse({"info"}).action, TCliArgs::Action::Run);
   EXPECT_EQ(Parse({"--help"}).action, TCliArgs::Action::Help);
   EXPECT_EQ(Parse({"-h"}).action, TCliArgs::Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, TCliArgs::Action::Version);
+}
+
+TEST(JsonOutput, ServerTextStaysValidJsonOnOneLine) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"plain", R"("plain")"},
+      {std::string("nul\0byte", 8), R"("nul\u0000byte")"},
+      {"tab\tcr\rlf\n\x1b[31m", R"("tab\tcr\rlf\n\u001b[31m")"},
+      {"quote\" back\\", R"("quote\" back\\")"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},          // UTF-8 kept as it is
+      {"Latin-1 caf\xe9!", "\"Latin-1 caf\xef\xbf\xbd!\""},  // not UTF-8: U+FFFD
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JsonLine(nlohmann::json(c.text)), c.json) << c.text;
+    EXPECT_EQ(JsonLine(nlohmann::json(c.text)).find('\n'), std::string::npos);
+  }
 }
 
 TEST(CliNames, NameOfLine) {
