@@ -1,6 +1,7 @@
 // Fuzz target for the reading of DNS messages of any type: the header, every
 // question and record of the three sections, the OPT record, names in
-// presentation form and TXT character-strings. A message may be refused with
+// presentation form, TXT character-strings, and each record's data field
+// as dig would print it (every type's reader, also over foreign rdata). A message may be refused with
 // EDnsMalformedMessage; anything else escaping, a read past the input or a
 // broken invariant of what was read is a failure.
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "net/dns/dns_message.h"
+#include "net/dns/dns_presentation.h"
 
 namespace {
 
@@ -22,6 +24,15 @@ void CheckSection(const quillon::TDnsMessage& m, const std::vector<quillon::TDns
     Check(r.type != quillon::kDnsTypeOPT || &section != &m.additional);
     // Escaped names are at most four characters a byte.
     Check(r.owner.size() <= 4 * 255);
+    // Every type's presentation over this rdata, not only its own type's.
+    for (uint16_t type : {1, 2, 5, 6, 12, 13, 15, 16, 28, 33, 35, 39, 43, 44, 48, 52, 64, 65,
+                          99, 257, 65280}) {
+      quillon::TDnsRecord as = r;
+      as.type = type;
+      const std::string text = quillon::DnsRdataText(m, as);
+      Check(!text.empty());
+    }
+    Check(!quillon::DnsRecordLine(m, r).empty());
     try {
       if (r.type == quillon::kDnsTypeTXT)
         for (const std::string& s : quillon::DnsTxtStrings(m, r)) Check(s.size() <= 255);
