@@ -201,7 +201,8 @@ cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
   echo "Commands:"
   echo
   echo '```'
-  sed "s|$work/names|NAMES|; s|$ROOT/||; s/|.*|/  < /; s/< \/dev\/null//" "$work/commands"
+  sed "s|$work/names|NAMES|g; s|$ROOT/||g" "$work/commands" |
+    awk -F'|' '{ printf "%-13s %s%s\n", $1 ":", $2, ($3 == "/dev/null") ? "" : " < " $3 }'
   echo '```'
   echo
   echo "NAMES: \`l0.test MX\`, \`l1.test TXT\`, ... \`l9999.test SOA\` (types MX TXT A MX A A AAAA SOA by i mod 8)."
