@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -19,6 +20,8 @@
 #include "app/cli/json_output.h"
 #include "app/dns/dns_command.h"
 #include "app/dns/reverse_name.h"
+#include "app/cli/cli_output.h"
+#include "app/cli/cli_run_stop.h"
 #include "app/rdap/rdap_lookup.h"
 #include "app/whois/whois_follow.h"
 #include "net/dns/dns_message.h"
@@ -145,8 +148,8 @@ const TCliCommand kCommands[] = {
        if (!args.Has("--follow")) return RunWhois;
        return [](const std::string& name, std::FILE* out) {
          TWhoisFollowSettings settings;
-         // Ctrl-C during a list ends the exchanges in flight.
-         settings.Interrupted = &gInterrupted;
+         // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
+         settings.Interrupted = &ThisThreadStopFlag();
          return RunWhoisFollow(name, out, settings);
        };
      }},
@@ -169,10 +172,11 @@ const TCliCommand kCommands[] = {
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
        options.json = args.Has("--json");
-       // Ctrl-C during a list ends the lookups in flight.
-       options.interrupted = &gInterrupted;
        return [options](const std::string& name, std::FILE* out) {
-         return RunRdap(name, options, out);
+         TRdapOptions run = options;
+         // A list that stops (Ctrl-C, output lost) ends the lookups in flight.
+         run.interrupted = &ThisThreadStopFlag();
+         return RunRdap(name, run, out);
        };
      }},
     {{"dns",
@@ -186,39 +190,36 @@ const TCliCommand kCommands[] = {
     {{"info", false, {}}, nullptr},
 };
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings) {
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings,
+                             std::FILE* out) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
+  // Calls the signal cuts short go on by themselves where they can.
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   TListOptions options;
   options.jobs = jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
   options.interrupted = &gInterrupted;
   options.headings = headings;
-  return RunList(STDIN_FILENO, stdout, command, options);
+  return RunList(STDIN_FILENO, out, command, options);
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
-  return 2;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  const TSocketLibraryRelease socketLibrary;
-  std::vector<TCliCommandInfo> known;
-  for (const auto& c : kCommands) known.push_back(c.info);
-  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+int Run(const TCliArgs& args, std::FILE* out) {
   switch (args.action) {
     case TCliArgs::Action::UsageError:
       return UsageError(args.error);
     case TCliArgs::Action::Help:
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage, out);
       return 0;
     case TCliArgs::Action::Version:
-      std::puts("quillon-cli 1.1");
+      std::fputs("quillon-cli 1.1\n", out);
       return 0;
     case TCliArgs::Action::Run:
       break;
@@ -229,15 +230,38 @@ int main(int argc, char** argv) {
   if (chosen->check)
     if (const std::string error = chosen->check(args); !error.empty()) return UsageError(error);
   try {
-    if (args.command == "info") return RunInfo(stdout);
+    if (args.command == "info") return RunInfo(out);
     const TNameCommand command = chosen->bind(args);
     // JSON Lines: one object per name, without headings or empty lines.
     const bool jsonLines = args.command == "dns" && args.Has("--json");
-    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
-    return command(args.name, stdout);
+    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines, out);
+    return command(args.name, out);
   } catch (...) {
     // The components could not even be set up (no socket library).
     std::fputs("quillon-cli: cannot start the network components\n", stderr);
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const TSocketLibraryRelease socketLibrary;
+  // A closed pipe shows as a failed write (EPIPE), reported like any other,
+  // instead of ending the program silently.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::vector<TCliCommandInfo> known;
+  for (const auto& c : kCommands) known.push_back(c.info);
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+  TCheckedOutput output(STDOUT_FILENO);
+  if (!output.file()) {
+    std::fputs("quillon-cli: cannot set up the output\n", stderr);
+    return 1;
+  }
+  const int status = Run(args, output.file());
+  if (const int error = output.Finish(); error != 0) {
+    std::fprintf(stderr, "%s\n", WriteFailureLine(error).c_str());
+    return 1;
+  }
+  return status;
 }

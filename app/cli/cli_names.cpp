@@ -14,6 +14,15 @@
 namespace quillon {
 
 std::optional<std::string> NameOfLine(std::string_view line) {
+  if (line.find('\0') != std::string_view::npos) {
+    // Trimming takes NUL for a blank: here it stays, even at either end, so
+    // that the list refuses the line instead of running another name.
+    const auto blank = [](char c) { return c != '\0' && static_cast<unsigned char>(c) <= ' '; };
+    while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+    if (!line.empty() && line[0] == '#') return std::nullopt;
+    return LowerAsciiLetters(line);
+  }
   const std::string trimmed = Trim(line);
   if (trimmed.empty() || trimmed[0] == '#') return std::nullopt;
   // Words after the name (dns: `NAME TYPE`) are kept as given, one blank

@@ -14,7 +14,9 @@ namespace quillon {
 // A longer line is cut there, the rest of it dropped: no name comes close.
 inline constexpr size_t kMaxListLine = 4096;
 
-// The name one line stands for; nothing for a blank or comment line.
+// The name one line stands for; nothing for a blank or comment line. A
+// line holding a NUL byte gives a name with that byte (which the list
+// refuses), whatever else is around it.
 std::optional<std::string> NameOfLine(std::string_view line);
 
 class TNameReader {
