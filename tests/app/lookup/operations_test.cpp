@@ -281,6 +281,59 @@ TEST_F(Operations, IcmpWithoutPermissionWritesThePermissionLine) {
   EXPECT_EQ(view.Lines(), (Lines{"Error: not allowed to send ICMP echo requests"}));
 }
 
+// Only a refusal of the ICMP socket says the rights are missing; any other
+// failure to open it (out of descriptors, of buffers) is named as it is.
+TEST_F(Operations, IcmpSocketFailuresSayWhatFailed) {
+  const struct {
+    int error;
+    const char* line;
+  } cases[] = {
+      {EPERM, "Error: not allowed to send ICMP echo requests"},
+      {EACCES, "Error: not allowed to send ICMP echo requests"},
+      {EMFILE, "Error: cannot open an ICMP socket: too many open files"},
+      {ENOBUFS, "Error: cannot open an ICMP socket: no buffer space available"},
+      {EAFNOSUPPORT, "Error: cannot open an ICMP socket: address family not supported by protocol"},
+  };
+  // A raw socket only: no datagram socket is tried after the failure.
+  ops.IdIcmpClient.SocketKind = TIdRawSocketKind::Raw;
+  for (const auto& c : cases) {
+    for (const int code : {opPing, opTraceRoute}) {
+      SCOPED_TRACE(std::string(c.line) + (code == opPing ? " (ping)" : " (trace)"));
+      platform::FaultInjector::FailNth(platform::Call::Socket, 1, c.error);
+      ops.RunOperation(code, "127.0.0.1");
+      EXPECT_EQ(view.Lines(), (Lines{c.line}));
+      EXPECT_TRUE(ops.LastOperationFailed());
+    }
+  }
+}
+
+// The resolver's socket is opened by the first MX lookup, not with the
+// components: whois, ping and trace hold no descriptor for it.
+TEST(OperationsSockets, TheResolverSocketIsOpenedOnlyWhenDnsIsAsked) {
+  const auto descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  test::FakeDnsServer dns([](const std::string& q) { return test::DnsReply(q, 0, {}); });
+  const std::string resolvConf =
+      (std::filesystem::temp_directory_path() / test::UniqueName("quillon-resolv")).string();
+  std::ofstream(resolvConf) << "nameserver 127.0.0.1\n";
+  const auto before = descriptors();
+  test::RecordingView view;
+  TLookupOperations ops(view);
+  EXPECT_EQ(descriptors(), before) << "the components alone open nothing";
+  EXPECT_FALSE(ops.IdDNSResolver1.IsActive());
+  ops.WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
+  ops.WhoisPort = test::FreePort();  // refused: "Error Whois"
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_FALSE(ops.IdDNSResolver1.IsActive());
+  ops.ResolvConfPath = resolvConf;
+  ops.DnsPort = dns.port();
+  ops.RunOperation(opDnsMx, "example.com");
+  EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for example.com", "but no MX entry !"}));
+  EXPECT_TRUE(ops.IdDNSResolver1.IsActive()) << "kept for the next lookup";
+  std::filesystem::remove(resolvConf);
+}
+
 TEST_F(Operations, TraceToLoopbackStopsAfterTheSecondReply) {
   if (!test::IsRoot()) GTEST_SKIP() << "needs root for an ICMP socket";
   // A previous trace ended on this address: the new one starts afresh.
