@@ -135,18 +135,31 @@ void TLookupOperations::RunOperation(int code, const std::string& hostText) {
 }
 
 void TLookupOperations::Whois(const std::string& hostText) {
-  // Names go out as A-labels; the server choice and the query use that form.
-  std::string wireName;
-  try {
-    wireName = ToWireName(hostText);
-  } catch (const EIdnNameRefused&) {
-    failed_ = true;
-    Append(kErrorWhois);
-    return;
+  std::string server;
+  std::string query;
+  if (const auto address = AddressLiteral(hostText)) {
+    // An address has no labels to choose by or to cut: it goes as it is to
+    // the server of names without one of their own.
+    server = WhoisServerOf("");
+    query = *address;
+  } else {
+    // Names go out as A-labels; the server choice and the query use that form.
+    std::string wireName;
+    try {
+      wireName = ToWireName(hostText);
+    } catch (const EIdnNameRefused&) {
+      failed_ = true;
+      Append(kErrorWhois);
+      return;
+    }
+    server = WhoisServerOf(domaineext(wireName));
+    query = Trim(nowww(wireName));
   }
-  IdWhois1.SetHost(WhoisServerOf(domaineext(wireName)));
+  IdWhois1.SetHost(server);
   IdWhois1.SetPort(WhoisPort);
-  const std::string query = Trim(nowww(wireName));
+  // However the server trickles its answer, the whole exchange ends in time:
+  // past the limit it fails as a silent server does.
+  WhoisTransport.Arm(WhoisTimeLimit, 0);
   try {
     const std::string answer = IdWhois1.QueryWhois(query);
     CheckInterrupted();
@@ -155,6 +168,7 @@ void TLookupOperations::Whois(const std::string& hostText) {
     failed_ = true;
     Append(kErrorWhois);
   }
+  WhoisTransport.Disarm();
   try {
     if (IdWhois1.IsConnected()) IdWhois1.CloseConnection();
   } catch (...) {

@@ -27,6 +27,8 @@ namespace quillon {
 inline constexpr const char* kPublicAddressUrl = "http://whatismyip.quillon.net/misc/ip.php";
 inline constexpr std::chrono::milliseconds kPublicAddressTimeLimit{10000};
 inline constexpr size_t kPublicAddressMaxBody = 64 * 1024;
+// The longest that one whois exchange (connect, query, whole answer) may take.
+inline constexpr std::chrono::milliseconds kWhoisTimeLimit{30000};
 
 // Lines the operations write.
 inline constexpr const char* kErrorWhois = "Error Whois";
@@ -82,6 +84,7 @@ class TLookupOperations final : public TOperationRunner {
   // Id_PF_INET6 allows that family only (quillon-cli -4 / -6).
   int IcmpFamily = Id_PF_UNSPEC;
   std::chrono::milliseconds PublicAddressTimeLimit = kPublicAddressTimeLimit;
+  std::chrono::milliseconds WhoisTimeLimit = kWhoisTimeLimit;
 
   // Shared state of the ping and trace route (worker's thread only).
   std::string LastReplyAddress;

@@ -192,6 +192,88 @@ TEST_F(Operations, WhoisOfInternationalNamesSendsALabels) {
   }
 }
 
+// A name with one final dot is the name without it, for whois and MX (the
+// lines keep what was typed); an address literal goes out as the address,
+// zone removed, to the server of names without one of their own.
+TEST_F(Operations, FinalDotsAndAddressLiteralsOnTheWire) {
+  const struct {
+    const char* typed;
+    const char* query;
+    const char* server;
+  } rows[] = {
+      {"example.com.", "example.com", "whois.internic.net"},
+      {"www.example.fr. ", "example.fr", "whois.nic.fr"},
+      {"mail.example.com.fr.", "example.com.fr", "whois.nic.fr"},
+      {"bücher.de.", "xn--bcher-kva.de", "whois.ripe.net"},
+      {"localhost.", "localhost.", "whois.ripe.net"},
+      {"192.0.2.1", "192.0.2.1", "whois.ripe.net"},
+      {" 198.51.100.7 ", "198.51.100.7", "whois.ripe.net"},
+      {"2001:db8::1", "2001:db8::1", "whois.ripe.net"},
+      {"2001:db8:0:0::1", "2001:db8::1", "whois.ripe.net"},
+      {"fe80::1%eth0", "fe80::1", "whois.ripe.net"},
+  };
+  std::string query;
+  test::TcpServer server([&](int fd) {
+    query = test::RecvLine(fd);
+    test::SendAll(fd, "answer\r\n");
+  });
+  ops.WhoisPort = server.port();
+  for (const auto& row : rows) {
+    ops.RunOperation(opWhois, row.typed);
+    EXPECT_EQ(query, std::string(row.query) + "\r\n") << row.typed;
+    EXPECT_EQ(chosenServer, row.server) << row.typed;
+    EXPECT_EQ(view.Lines(), (Lines{"answer"})) << row.typed;
+  }
+
+  std::mutex mutex;  // the server thread writes the question
+  std::string seen;
+  test::FakeDnsServer dns([&](const std::string& q) {
+    const std::lock_guard lock(mutex);
+    seen = q;
+    return test::DnsReply(q, 0, {test::DnsRecord(15, test::Be16(10) + test::DnsName("mx.test"))});
+  });
+  UseDnsServer(dns.port());
+  ops.RunOperation(opDnsMx, "example.org.");
+  EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for example.org.", "Found #1: mx.test"}));
+  const std::lock_guard lock(mutex);
+  ASSERT_GT(seen.size(), 12u);
+  EXPECT_EQ(seen.substr(12, seen.size() - 12 - 4), test::DnsName("example.org"));
+}
+
+// The whole whois exchange is bounded in time: a server that trickles its
+// answer, or stops in the middle of it, gives "Error Whois" once the limit
+// is reached, never a part of the answer.
+TEST_F(Operations, WhoisExchangeEndsAtItsTimeLimit) {
+  ops.WhoisTimeLimit = 500ms;
+  std::atomic<bool> done{false};
+  test::TcpServer trickling([&](int fd) {
+    test::RecvLine(fd);
+    for (int i = 0; i < 100 && !done.load(); ++i) {  // a byte every 100 ms, 10 s at most
+      if (!test::SendAll(fd, "x")) break;
+      std::this_thread::sleep_for(100ms);
+    }
+  });
+  ops.WhoisPort = trickling.port();
+  auto start = Clock::now();
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_GE(MsSince(start), 450L);
+  EXPECT_LT(MsSince(start), 1500L);
+  EXPECT_EQ(view.Lines(), (Lines{"Error Whois"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  done = true;
+
+  test::TcpServer stopping([](int fd) {
+    test::RecvLine(fd);
+    test::SendAll(fd, "Domain Name: EXAMPLE.COM\r\nRegis");
+    test::RecvUntilClose(fd, 3000);
+  });
+  ops.WhoisPort = stopping.port();
+  start = Clock::now();
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_LT(MsSince(start), 1500L);
+  EXPECT_EQ(view.Lines(), (Lines{"Error Whois"}));
+}
+
 TEST_F(Operations, RefusedNamesGetTheFailureLineAndNothingIsSent) {
   const std::string refused = "a\xE2\x98\x83.fr";  // a snowman is no letter of a name
   test::TcpServer whois([](int fd) { test::SendAll(fd, "answer\r\n"); });
