@@ -76,7 +76,8 @@ constexpr const char* kUsage =
     "heading; --rate QPS caps the questions sent per second over the run.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
-    "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
+    "name did) or the output could not be written, 2 usage error, 130 a list\n"
+    "interrupted by Ctrl-C.\n";
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
