@@ -78,7 +78,8 @@ class TListRun {
         command_(command),
         options_(options),
         limit_(4 * static_cast<size_t>(options.jobs)),
-        redrawAroundOutput_(options.progress && ::isatty(::fileno(out))) {}
+        redrawAroundOutput_(options.progress &&
+                            (options.outputOnTerminal || ::isatty(::fileno(out)) == 1)) {}
 
   int Run();
 
@@ -248,12 +249,12 @@ bool TListRun::Print(const TSlot& slot) {
   }
   std::fputs("== ", out_);
   // A NUL byte is shown as \0: the heading names the line that was refused.
-  for (const char c : slot.name) {
-    if (c == '\0')
-      std::fputs("\\0", out_);
-    else
-      std::fputc(c, out_);
+  size_t start = 0;
+  for (size_t nul; (nul = slot.name.find('\0', start)) != std::string::npos; start = nul + 1) {
+    std::fwrite(slot.name.data() + start, 1, nul - start, out_);
+    std::fputs("\\0", out_);
   }
+  std::fwrite(slot.name.data() + start, 1, slot.name.size() - start, out_);
   std::fputc('\n', out_);
   std::fwrite(slot.text.data(), 1, slot.text.size(), out_);
   if (!slot.text.empty() && slot.text.back() != '\n') std::fputc('\n', out_);

@@ -29,6 +29,9 @@ struct TListOptions {
   int jobs = 16;
   // Where the progress line goes (a terminal), or nullptr for none.
   std::FILE* progress = nullptr;
+  // The output goes to the same terminal (for a stream without a descriptor
+  // of its own): the progress line is erased before blocks are printed.
+  bool outputOnTerminal = false;
   // Set from outside (SIGINT): reading stops, the names in flight are
   // interrupted, their blocks printed.
   const std::atomic<bool>* interrupted = nullptr;

@@ -207,6 +207,7 @@ int RunListFromStandardInput(const TNameCommand& command, int jobs, bool heading
   TListOptions options;
   options.jobs = jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+  options.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   options.interrupted = &gInterrupted;
   options.headings = headings;
   return RunList(STDIN_FILENO, out, command, options);
