@@ -196,17 +196,20 @@ void TListRun::RunOne(TSlot& slot) {
   int status = 1;
   std::string text;
   bool setupFailed = false;
-  if (slot.name.find('\0') != std::string::npos) {
-    // Run, the name would end at the NUL: another name than the line's.
-    text = std::string(kListErrorNulByte) + "\n";
-  } else {
-    try {
-      TMemoryOut memory;
+  try {
+    TMemoryOut memory;
+    if (slot.name.find('\0') != std::string::npos) {
+      // Run, the name would end at the NUL: another name than the line's.
+      if (options_.writeRefusal)
+        options_.writeRefusal(slot.name, memory.file());
+      else
+        std::fprintf(memory.file(), "%s\n", kListErrorNulByte);
+    } else {
       status = command_(slot.name, memory.file()) == 0 ? 0 : 1;
-      text = memory.Take();
-    } catch (...) {
-      setupFailed = true;  // no components: nothing was written
     }
+    text = memory.Take();
+  } catch (...) {
+    setupFailed = true;  // no components: nothing was written
   }
   bool printable;
   {

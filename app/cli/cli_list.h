@@ -39,6 +39,9 @@ struct TListOptions {
   // empty line (JSON Lines).
   bool headings = true;
   size_t maxHeldBytes = kListHeldBytes;
+  // Writes what a refused line (one holding a NUL byte) prints instead of its
+  // command's lines; by default kListErrorNulByte.
+  std::function<void(const std::string& line, std::FILE* out)> writeRefusal;
   // Starts one of the list's threads (by default a std::jthread); tests make
   // it fail as the system does when it can create no more threads.
   std::function<std::jthread(std::function<void()> body)> startThread;

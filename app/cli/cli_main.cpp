@@ -14,14 +14,16 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_list.h"
+#include "app/cli/cli_output.h"
+#include "app/cli/cli_run_stop.h"
 #include "app/cli/json_output.h"
 #include "app/dns/dns_command.h"
 #include "app/dns/reverse_name.h"
-#include "app/cli/cli_output.h"
-#include "app/cli/cli_run_stop.h"
 #include "app/rdap/rdap_lookup.h"
 #include "app/whois/whois_follow.h"
 #include "net/dns/dns_message.h"
@@ -132,12 +134,16 @@ TNameCommand BindDns(const TCliArgs& args) {
   if (args.Has("--json")) options.output = TDnsOutput::Json;
   if (args.Has("--rate"))
     options.pacer = std::make_shared<TDnsPacer>(*ParseDnsRate(args.Value("--rate")));
-  options.interrupted = &gInterrupted;
   options.printJson = &PrintJson;
   const bool reverse = args.Has("-x");
   const bool list = args.list;
   return [options, reverse, list](const std::string& name, std::FILE* out) {
-    if (list) return RunDnsLine(name, options, out);
+    if (list) {
+      TDnsCommandOptions run = options;
+      // A list that stops (Ctrl-C, output lost) ends the questions in flight.
+      run.interrupted = &ThisThreadStopFlag();
+      return RunDnsLine(name, run, out);
+    }
     if (reverse) return RunDns({*ReverseDnsName(name), kDnsTypePTR}, options, out);
     return RunDns({name, options.type}, options, out);
   };
@@ -210,6 +216,14 @@ int RunListFromStandardInput(const TNameCommand& command, int jobs, bool heading
   options.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   options.interrupted = &gInterrupted;
   options.headings = headings;
+  // JSON Lines: a refused line is an object as well.
+  if (!headings)
+    options.writeRefusal = [](const std::string& line, std::FILE* to) {
+      nlohmann::json refusal;
+      refusal["name"] = line;
+      refusal["error"] = "the name holds a NUL byte";
+      PrintJson(to, refusal);
+    };
   return RunList(STDIN_FILENO, out, command, options);
 }
 

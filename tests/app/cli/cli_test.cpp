@@ -331,6 +331,24 @@ std::string WriteNames(const test::ScratchDir& dir, const std::vector<std::strin
   return path;
 }
 
+// A list line holding a NUL byte is refused in a block of its own, or as a
+// JSON object of its own among JSON Lines; nothing is sent for it.
+TEST(Cli, ListLinesWithANulByteAreRefusedInTheOutputsForm) {
+  test::ScratchDir dir("quillon-cli-nul-");
+  const std::string list = dir.path() + "/names";
+  {
+    std::ofstream out(list, std::ios::binary);
+    using namespace std::string_literals;
+    out << "Bad\0name.test\n# a \0 comment\n"s;
+  }
+  const Result blocks = RunCli("", "whois - < " + list);
+  EXPECT_EQ(blocks.status, 1) << blocks.err;
+  EXPECT_EQ(blocks.out, "== bad\\0name.test\nError: the name holds a NUL byte\n\n");
+  const Result json = RunCli("", "dns --json - < " + list);
+  EXPECT_EQ(json.status, 1) << json.err;
+  EXPECT_EQ(json.out, "{\"error\":\"the name holds a NUL byte\",\"name\":\"bad\\u0000name.test\"}\n");
+}
+
 // Ctrl-C while the list is blocked writing to a full pipe: the write goes on
 // once the pipe is read (stdio would drop its buffer on EINTR), the blocks of
 // the names in flight follow, and the output is whole blocks in input order.
