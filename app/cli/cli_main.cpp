@@ -202,8 +202,7 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings,
-                             std::FILE* out) {
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings, std::FILE* out) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

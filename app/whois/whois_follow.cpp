@@ -50,7 +50,6 @@ std::string Heading(const TWhoisReferral& server) {
   return line;
 }
 
-
 std::string KeyOf(const TWhoisReferral& server) {
   return LowerAsciiLetters(server.Host) + ":" + std::to_string(server.Port);
 }

@@ -280,7 +280,6 @@ TEST_F(CliWorld, InfoOnlineAndOffline) {
   EXPECT_EQ(offline.out, "Offline\t\nLocal\t127.0.0.1\n");
 }
 
-
 // The program started directly (no shell) with its standard input from
 // `inFd`, its output into `outFd` and its errors into `errFd`.
 pid_t Start(const std::vector<std::string>& args, int inFd, int outFd, int errFd) {
@@ -346,7 +345,8 @@ TEST(Cli, ListLinesWithANulByteAreRefusedInTheOutputsForm) {
   EXPECT_EQ(blocks.out, "== bad\\0name.test\nError: the name holds a NUL byte\n\n");
   const Result json = RunCli("", "dns --json - < " + list);
   EXPECT_EQ(json.status, 1) << json.err;
-  EXPECT_EQ(json.out, "{\"error\":\"the name holds a NUL byte\",\"name\":\"bad\\u0000name.test\"}\n");
+  EXPECT_EQ(json.out,
+            "{\"error\":\"the name holds a NUL byte\",\"name\":\"bad\\u0000name.test\"}\n");
 }
 
 // Ctrl-C while the list is blocked writing to a full pipe: the write goes on
@@ -378,7 +378,8 @@ TEST(Cli, InterruptWhileWritingLosesNoOutput) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     ::close(out[0]);
-    if (wchan == "0" || wchan.empty()) GTEST_SKIP() << "the kernel does not show where a task waits";
+    if (wchan == "0" || wchan.empty())
+      GTEST_SKIP() << "the kernel does not show where a task waits";
     FAIL() << "never blocked writing; waits in " << wchan;
   }
   // What the pipe holds now; the program has more, waiting to be written.
@@ -440,9 +441,8 @@ TEST_F(CliWorld, WriteFailuresExitOneWithOneLine) {
     int out[2];
     ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
     ::close(out[0]);
-    const pid_t pid =
-        Start({"ip", "netns", "exec", world->ns().name(), kCli, "-j", "4", "mx", "-"}, in, out[1],
-              err);
+    const pid_t pid = Start({"ip", "netns", "exec", world->ns().name(), kCli, "-j", "4", "mx", "-"},
+                            in, out[1], err);
     ::close(out[1]);
     ::close(in);
     ::close(err);

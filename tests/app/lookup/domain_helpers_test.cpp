@@ -44,10 +44,17 @@ TEST(Nowww, EveryRowOfTheTable) {
 
 TEST(Domaineext, LastLabelTrimmed) {
   const Row rows[] = {
-      {"example.com", "com"},      {"example.com ", "com"},    {"example", "example"},
-      {" example\t", "example"},   {"example.fr.", "fr"},      {"example.fr. ", "fr"},
-      {".", ""},                   {"example.fr..", ""},       {"", ""},
-      {"host.EXAMPLE.COM", "COM"}, {"a.b.\x01info\r", "info"},
+      {"example.com", "com"},
+      {"example.com ", "com"},
+      {"example", "example"},
+      {" example\t", "example"},
+      {"example.fr.", "fr"},
+      {"example.fr. ", "fr"},
+      {".", ""},
+      {"example.fr..", ""},
+      {"", ""},
+      {"host.EXAMPLE.COM", "COM"},
+      {"a.b.\x01info\r", "info"},
   };
   for (const Row& row : rows) EXPECT_EQ(domaineext(row.input), row.expected) << row.input;
 }

@@ -211,8 +211,9 @@ TEST(WhoisFollow, ReferralsToLocalAddressesArePassedOver) {
   const std::string port = std::to_string(target.port());
   test::TcpServer first([&](int fd) {
     test::RecvLine(fd);
-    test::SendAll(fd, "whois: localhost\r\nrefer: 169.254.0.1\r\nReferralServer: whois://0127.0.0.1:" +
-                          port + "\r\nReferralServer: whois://[::1]:" + port + "\r\n");
+    test::SendAll(
+        fd, "whois: localhost\r\nrefer: 169.254.0.1\r\nReferralServer: whois://0127.0.0.1:" + port +
+                "\r\nReferralServer: whois://[::1]:" + port + "\r\n");
   });
   TWhoisFollowSettings settings;
   settings.WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
