@@ -165,7 +165,7 @@ void TListRun::ReadNames() {
 }
 
 void TListRun::ReadNamesUntilEnd() {
-  TNameReader reader(fd_);
+  TNameReader reader(fd_, options_.words);
   std::string name;
   for (;;) {
     {

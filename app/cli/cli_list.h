@@ -38,6 +38,9 @@ struct TListOptions {
   // False: each name's lines alone, without the '== NAME' heading and the
   // empty line (JSON Lines).
   bool headings = true;
+  // Lines hold a name and further words (dns: `NAME TYPE`): only the name is
+  // lower-cased (cli_names.h).
+  bool words = false;
   size_t maxHeldBytes = kListHeldBytes;
   // Writes what a refused line (one holding a NUL byte) prints instead of its
   // command's lines; by default kListErrorNulByte.

@@ -202,7 +202,8 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings, std::FILE* out) {
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings, bool words,
+                              std::FILE* out) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -215,6 +216,7 @@ int RunListFromStandardInput(const TNameCommand& command, int jobs, bool heading
   options.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   options.interrupted = &gInterrupted;
   options.headings = headings;
+  options.words = words;
   // JSON Lines: a refused line is an object as well.
   if (!headings)
     options.writeRefusal = [](const std::string& line, std::FILE* to) {
@@ -249,7 +251,8 @@ int Run(const TCliArgs& args, std::FILE* out) {
     const TNameCommand command = chosen->bind(args);
     // JSON Lines: one object per name, without headings or empty lines.
     const bool jsonLines = args.command == "dns" && args.Has("--json");
-    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines, out);
+    if (args.list)
+      return RunListFromStandardInput(command, args.jobs, !jsonLines, args.command == "dns", out);
     return command(args.name, out);
   } catch (...) {
     // The components could not even be set up (no socket library).

@@ -160,6 +160,7 @@ TEST(CliNames, NameOfLine) {
   const struct {
     std::string line;
     std::optional<std::string> name;
+    bool words = false;
   } cases[] = {
       {"example.com", "example.com"},
       {"  Mail.Example.COM \t", "mail.example.com"},
@@ -170,15 +171,18 @@ TEST(CliNames, NameOfLine) {
       {"   #indented comment", std::nullopt},
       {"a#b", "a#b"},
       {"ÉCOLE.fr", "École.fr"},  // only A to Z are lowered, as for one name
-      // Words after the name (dns: NAME TYPE) stay as given, one blank apart.
-      {" Example.COM \t TXT  x\r", "example.com TXT x"},
+      // A line is one name, lower-cased whole, unless the command takes
+      // words after the name (dns: NAME TYPE): those stay as given, one
+      // blank apart.
+      {" Example.COM \t TXT  x\r", "example.com \t txt  x"},
+      {" Example.COM \t TXT  x\r", "example.com TXT x", true},
       // A NUL byte stays, wherever it is, for the list to refuse the line.
       {std::string("A\0b.test", 8), std::string("a\0b.test", 8)},
       {std::string("example.com\0\r", 13), std::string("example.com\0", 12)},
       {std::string(" \0 ", 3), std::string("\0", 1)},
       {std::string("# note\0", 7), std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line), c.name) << c.line;
+  for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line, c.words), c.name) << c.line;
 }
 
 // A pipe whose write end the test feeds.
