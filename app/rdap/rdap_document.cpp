@@ -115,15 +115,6 @@ void Add(std::vector<std::string>& lines, const char* label, const std::string& 
 
 }  // namespace
 
-std::string PrintableText(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  return out;
-}
-
 void CheckRdapJson(std::string_view document) {
   (void)Parse(document);
 }

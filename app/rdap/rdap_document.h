@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/lookup/printable_text.h"
+
 namespace quillon {
 
 // A lookup that cannot go on; the text is shown after "Error RDAP: ".
@@ -28,9 +30,5 @@ void CheckRdapJson(std::string_view document);
 // present (without the final "RDAP server:" line). Raises ERdapError for a
 // document that is not a JSON object.
 std::vector<std::string> RdapSummaryLines(std::string_view document, TRdapObjectKind kind);
-
-// Control characters of a server's text replaced by '?', so that a value
-// cannot move the terminal's cursor or end a line.
-std::string PrintableText(std::string_view text);
 
 }  // namespace quillon

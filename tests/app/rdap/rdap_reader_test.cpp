@@ -108,6 +108,38 @@ TEST(RdapDocument, SummaryLinesInOrderForEveryShape) {
   }
 }
 
+// Whatever a server sends, no character reaches the terminal that moves the
+// cursor, starts an escape sequence or reverses what follows.
+TEST(RdapDocument, ServerTextCannotSteerTheTerminal) {
+  const struct {
+    std::string text;
+    std::string printed;
+  } cases[] = {
+      {"plain text", "plain text"},
+      {"a\x1b[2Jb\r\n\t\x7f", "a?[2Jb????"},
+      // C1 controls as UTF-8 (NEL, CSI) and as stray Latin-1 bytes.
+      {"x\u0085y\u009b2J", "x?y?2J"},
+      {"x\x9b" "2J\x85", "x?2J?"},
+      // Embeddings, overrides and isolates, each one '?'.
+      {"evil\u202e" "txt.exe\u202a\u202c\u202d\u2066\u2067\u2068\u2069", "evil?txt.exe???????"},
+      // Neighbours of those ranges and other scripts stay.
+      {"\u00a0\u00e9\u2029\u202f\u2065\u206a \u4f8b\U0001f600", "\u00a0\u00e9\u2029\u202f\u2065\u206a \u4f8b\U0001f600"},
+      // Bytes that are not UTF-8 stay as they are unless they are C1.
+      {"M\xfcller \xe2\x80", "M\xfcller \xe2?"},
+      {"\xc2", "\xc2"},
+      // An overlong form of ESC is not ESC, but its bytes are no text either.
+      {"\xc0\x9b", "\xc0?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(PrintableText(c.text), c.printed);
+  }
+  // The same inside a document's members, written as JSON escapes.
+  EXPECT_EQ(RdapSummaryLines(R"({"ldhName": "a\u202eb", "handle": "c\u009bd\u0085"})",
+                             TRdapObjectKind::Domain),
+            (Lines{"Domain: a?b", "Handle: c?d?"}));
+}
+
 TEST(RdapDocument, NonObjectsRaise) {
   struct Case {
     std::string document;
