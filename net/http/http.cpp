@@ -284,9 +284,12 @@ TIdHTTPRouteKind TIdCustomHTTP::ChooseRoute(TIdHTTPRequest& /*request*/) {
   const std::string proxy = proxyParams_->ProxyServer();
   if (proxy.empty()) {
     const int port = StrToInt(current.Port);
-    if (!SameNoCase(Host(), current.Host) || Port() != port) {
+    // The connection goes to an IPv6 literal without the brackets that the
+    // URL and the Host header keep.
+    const std::string host = UnbracketedHost(current.Host);
+    if (!SameNoCase(Host(), host) || Port() != port) {
       if (IsConnected()) CloseConnection();
-      SetHost(current.Host);
+      TIdTCPClient::SetHost(host);
       SetPort(port);
     }
     if (https) {

@@ -2,11 +2,14 @@
 // status handling, redirects, keep-alive, time-outs and cookies.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "net/http/http.h"
 #include "tests/support/support.h"
@@ -563,6 +566,55 @@ TEST(HttpExchangeTest, UrlWithoutPortGoesToTheDefaultPort) {
   }
   EXPECT_EQ(follower.Port(), 80);
   EXPECT_EQ(redirecting.requests().size(), 1u) << "the redirect must not come back here";
+}
+
+// A relative location whose query holds "://" is still relative, and a URL
+// with an IPv6 literal in brackets reaches that address, the Host header
+// keeping the brackets.
+TEST(HttpExchangeTest, SchemesInQueriesAndBracketedAddresses) {
+  Server server({{"HTTP/1.1 302 Found\r\nLocation: /next?to=https://elsewhere/\r\n"
+                  "Content-Length: 0\r\n\r\n"},
+                 {Ok("arrived")}});
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  EXPECT_EQ(http.GetBody(server.url("/start")), "arrived");
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].rfind("GET /next?to=https://elsewhere/ HTTP/1.1\r\n", 0), 0u)
+      << server.requests()[1];
+
+  const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof a;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener, 1) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    ::close(listener);
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  const int port = ntohs(a.sin6_port);
+  std::string head;
+  std::thread v6([&] {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    head = ReadRequest(fd);
+    SendAll(fd, Ok("over v6"));
+    ::close(fd);
+  });
+  TIdHTTP overV6;
+  std::string body;
+  try {
+    body = overV6.GetBody("http://[::1]:" + std::to_string(port) + "/v6");
+  } catch (const std::exception& e) {
+    body = e.what();
+  }
+  v6.join();
+  ::close(listener);
+  EXPECT_EQ(body, "over v6");
+  EXPECT_NE(head.find("\r\nHost: [::1]:" + std::to_string(port) + "\r\n"), std::string::npos)
+      << head;
+  EXPECT_EQ(overV6.CurrentUri().Host, "[::1]");
 }
 
 // A body that nobody reads (no sink) must not stay in a kept connection,
