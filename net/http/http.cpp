@@ -693,9 +693,17 @@ void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
         if (strict) throw;
       }
       break;
-    case TIdBodyFraming::UntilClose:
+    case TIdBodyFraming::UntilClose: {
       ReceiveToStream(sink, -1, true);
+      // Only the close ends such a body, so a close that the TLS peer did
+      // not announce leaves it unknown whether the body is whole.
+      const auto* secure = dynamic_cast<const TIdSSLIOHandlerSocket*>(IOHandler());
+      if (strict && secure != nullptr && !secure->PassThrough() &&
+          secure->EndedWithoutCloseNotice()) {
+        throw EIdHTTPBodyCutShort(msg::kBodyCutShort);
+      }
       break;
+    }
   }
 }
 

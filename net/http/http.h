@@ -32,12 +32,17 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
 };
 
 QUILLON_EXCEPTION(EIdUnknownProtocol, EIdException);
+// A body read until the close whose secure connection ended without the
+// peer's notice: it may have been cut short on the way.
+QUILLON_EXCEPTION(EIdHTTPBodyCutShort, EIdException);
 
 namespace msg {
 inline constexpr const char* kIOHandlerPropInvalid = "Valeur IOHandler incorrecte";
 inline constexpr const char* kUndefinedSituation = "Undefined situation";
 inline constexpr const char* kMethodRequiresHttp11 = "This request method is supported in HTTP 1.1";
 inline constexpr const char* kChunkStarted = "Opération Chunk démarrée";
+inline constexpr const char* kBodyCutShort =
+    "Corps de réponse HTTP tronqué : la connexion sécurisée s'est terminée sans notification.";
 }  // namespace msg
 
 enum TIdHTTPMethod : int { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
