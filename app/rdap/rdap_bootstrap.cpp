@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "app/rdap/rdap_document.h"
@@ -68,6 +70,20 @@ std::vector<std::string> BestEntry(std::string_view registry, Score score) {
 }
 
 }  // namespace
+
+void CheckBootstrapRegistry(std::string_view registry) {
+  const Json json = ParseRegistry(registry);
+  const auto strings = [](const Json& list) {
+    return list.is_array() &&
+           std::all_of(list.begin(), list.end(), [](const Json& s) { return s.is_string(); });
+  };
+  const auto it = json.find("services");
+  const bool shaped =
+      it != json.end() && it->is_array() && std::all_of(it->begin(), it->end(), [&](const Json& e) {
+        return e.is_array() && e.size() >= 2 && strings(e[0]) && strings(e[1]);
+      });
+  if (!shaped) throw ERdapError("invalid bootstrap registry");
+}
 
 std::optional<TRdapAddress> ParseRdapAddress(const std::string& text) {
   TRdapAddress a;

@@ -22,6 +22,12 @@ struct TRdapAddress {
 // The address written in `text`, if it is one.
 std::optional<TRdapAddress> ParseRdapAddress(const std::string& text);
 
+// Raises ERdapError unless `registry` has the shape of a bootstrap registry:
+// a JSON object whose "services" is an array of entries, each an array whose
+// first two members are arrays of strings (keys, then URLs). Checked before
+// a registry is believed or kept.
+void CheckBootstrapRegistry(std::string_view registry);
+
 // The https base URLs (each ending in "/") of the service for `domain`, in
 // the registry's order; empty when no entry matches. Raises ERdapError for a
 // registry that is not JSON.

@@ -168,13 +168,13 @@ std::string Registry(TRdapFetcher& fetcher, const TRdapOptions& options, const s
   if (std::optional<std::string> cached = cache.ReadFresh(cacheName, now)) {
     // A damaged cache file is fetched again rather than trusted.
     try {
-      CheckRdapJson(*cached);
+      CheckBootstrapRegistry(*cached);
       return *cached;
     } catch (const ERdapError&) {
     }
   }
   TFetched fetched = fetcher.Get(options.bootstrapBase + file, "application/json");
-  CheckRdapJson(fetched.body);
+  CheckBootstrapRegistry(fetched.body);
   cache.Store(cacheName, fetched.body, now + MaxAgeSeconds(fetched.cacheControl, kDefaultMaxAge));
   return fetched.body;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -287,6 +288,101 @@ TEST(RdapCache, StoredUntilItExpiresAndDamageMeansAbsent) {
   EXPECT_FALSE(blocked.Store("dns.json", "{}", 2000));
   EXPECT_FALSE(blocked.ReadFresh("dns.json", 1).has_value());
   EXPECT_FALSE(TRdapCache("").Store("dns.json", "{}", 2000));
+}
+
+// A shared cache folder must not let another user steer lookups: the folder
+// is made 0700, and only a file of ours, in a folder of ours, neither
+// writable by others, expiring within 30 days, is believed.
+TEST(RdapCache, OnlyOurOwnFilesInOurOwnFolderAreBelieved) {
+  test::ScratchDir dir("quillon-rdap-trust-");
+  const std::string cacheDir = dir.path() + "/quillon";
+  const TRdapCache cache(cacheDir);
+  const std::string file = cacheDir + "/dns.json";
+  const std::string registry = "{\"services\": []}";
+  const int64_t now = 1000;
+  const auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  EXPECT_EQ(mode(cacheDir), 0700u);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+
+  // Expiries: up to 30 days ahead believed, further ahead not.
+  const int64_t month = 30LL * 24 * 3600;
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + month));
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + month + 1));
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  test::WriteTextFile(file, "quillon-rdap-cache 9999999999\n" + registry);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+
+  // Writable by others: the file, or the folder (which a store then closes).
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  for (const mode_t m : {0620, 0602, 0666}) {
+    ::chmod(file.c_str(), m);
+    EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value()) << std::oct << m;
+  }
+  ::chmod(file.c_str(), 0644);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+  ::chmod(cacheDir.c_str(), 0777);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  EXPECT_EQ(mode(cacheDir), 0700u);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+
+  // A link in place of the file or of the folder is not followed.
+  test::WriteTextFile(dir.path() + "/elsewhere/dns.json", "quillon-rdap-cache 1010\n" + registry);
+  std::filesystem::remove(file);
+  std::filesystem::create_symlink(dir.path() + "/elsewhere/dns.json", file);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  const TRdapCache linked(dir.path() + "/link");
+  std::filesystem::create_directory_symlink(dir.path() + "/elsewhere", dir.path() + "/link");
+  EXPECT_FALSE(linked.ReadFresh("dns.json", now).has_value());
+  EXPECT_FALSE(linked.Store("dns.json", registry, now + 10));
+
+  // Another user's file, or another user's folder (root can give them away).
+  if (!test::IsRoot()) GTEST_SKIP() << "giving files to another user needs root";
+  std::filesystem::remove(file);
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(cacheDir.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  EXPECT_FALSE(cache.Store("dns.json", registry, now + 10));
+  ASSERT_EQ(::chown(cacheDir.c_str(), 0, 0), 0);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+}
+
+TEST(RdapBootstrap, RegistryShapeCheckedBeforeItIsKept) {
+  const struct {
+    const char* registry;
+    bool shaped;
+  } cases[] = {
+      {R"({"services": []})", true},
+      {R"({"version": "1.0", "publication": "2024-01-01T00:00:00Z", "services": [
+           [["example", "test"], ["https://a.test/rdap/"]], [["64496-64511"], []],
+           [["x"], ["https://b.test/"], "extra"]]})",
+       true},
+      {R"({})", false},
+      {R"({"services": {}})", false},
+      {R"({"services": [7]})", false},
+      {R"({"services": [[["example"]]]})", false},
+      {R"({"services": [[["example"], "https://a.test/"]]})", false},
+      {R"({"services": [[["example", 1], ["https://a.test/"]]]})", false},
+      {R"({"services": [[["example"], [null]]]})", false},
+      {R"([])", false},
+      {"not json", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.registry);
+    if (c.shaped) {
+      EXPECT_NO_THROW(CheckBootstrapRegistry(c.registry));
+    } else {
+      EXPECT_THROW(CheckBootstrapRegistry(c.registry), ERdapError);
+    }
+  }
 }
 
 TEST(RdapCache, DefaultFolderFollowsXdg) {
