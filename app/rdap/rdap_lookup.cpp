@@ -1,29 +1,24 @@
-// The RDAP lookup; see rdap_lookup.h. One HTTP client with the TLS transport
-// serves the bootstrap fetch and the lookup; each request is bounded in time
-// (connect, handshake and reads together) and in bytes.
+// The RDAP lookup; see rdap_lookup.h. One fetcher (HTTP over TLS) serves the
+// bootstrap fetch and the lookup; each request is bounded in time and bytes.
 #include "app/rdap/rdap_lookup.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <memory>
 
 #include "app/lookup/idn.h"
 #include "app/lookup/interruptible.h"
+#include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_bootstrap.h"
 #include "app/rdap/rdap_cache.h"
 #include "app/rdap/rdap_document.h"
-#include "net/http/http.h"
-#include "net/tls/ssl_io_handler.h"
+#include "app/rdap/rdap_fetcher.h"
 
 namespace quillon {
 
 namespace {
 
 constexpr int64_t kDefaultMaxAge = 24 * 3600;
-constexpr int kMaxRedirects = 5;
-// Room for the status line and headers beside the document.
-constexpr size_t kHeadRoom = 64 * 1024;
 
 std::string LowerAscii(std::string text) {
   for (char& c : text)
@@ -34,114 +29,6 @@ std::string LowerAscii(std::string text) {
 bool IsHttps(const std::string& url) {
   return LowerAscii(url.substr(0, 8)) == "https://";
 }
-
-// The interruptible transport, connecting the names of a test world to
-// their addresses.
-class TRdapTransport : public TInterruptibleIOHandler {
- public:
-  TRdapTransport(const std::atomic<bool>& interrupted, std::map<std::string, std::string> hosts)
-      : TInterruptibleIOHandler(interrupted), hosts_(std::move(hosts)) {}
-  void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
-                 int boundPortMin, int boundPortMax, int timeout) override {
-    const auto it = hosts_.find(LowerAscii(host));
-    TInterruptibleIOHandler::ConnectTo(it != hosts_.end() ? it->second : host, port, boundIP,
-                                       boundPort, boundPortMin, boundPortMax, timeout);
-  }
-
- private:
-  std::map<std::string, std::string> hosts_;
-};
-
-struct TFetched {
-  std::string body;
-  std::string url;  // where it finally came from
-  std::string cacheControl;
-};
-
-class TRdapFetcher {
- public:
-  explicit TRdapFetcher(const TRdapOptions& options)
-      : options_(options),
-        transport_(options.interrupted != nullptr ? *options.interrupted : notInterrupted_,
-                   options.hostAddresses),
-        tls_(transport_) {
-    http_.SetIOHandler(&tls_);
-    http_.HandleRedirects = true;
-    // RedirectsSoFar counts requests: one more than the redirects followed.
-    http_.RedirectMaximum = kMaxRedirects + 1;
-    http_.MaxBodySize = static_cast<int64_t>(options.maxDocument);
-    http_.AllowCookies = false;
-    http_.OnRedirect = [](TIdBaseComponent*, std::string& dest, int&, bool&, TIdHTTPMethod&) {
-      // A relative location stays on https; an absolute one must be https.
-      if (TIdURI(dest).Protocol.empty() || IsHttps(dest)) return;
-      throw ERdapError("redirect to a URL that is not https: " + PrintableText(dest));
-    };
-  }
-  ~TRdapFetcher() {
-    try {
-      http_.SetIOHandler(nullptr);
-    } catch (...) {
-      // Nothing to report while going away.
-    }
-  }
-  TRdapFetcher(const TRdapFetcher&) = delete;
-  TRdapFetcher& operator=(const TRdapFetcher&) = delete;
-
-  TFetched Get(const std::string& url, const std::string& accept) {
-    http_.Request().Accept = accept;
-    transport_.Arm(std::chrono::milliseconds(options_.requestTimeoutMs),
-                   options_.maxDocument + kHeadRoom);
-    TFetched fetched;
-    try {
-      fetched.body = http_.GetBody(url);
-    } catch (const EOperationLimitExceeded& e) {
-      transport_.Disarm();
-      CloseQuietly();
-      // The transport's own words name no host; these do.
-      const std::string host = PrintableText(http_.CurrentUri().Host);
-      if (std::string(e.what()) == "Time limit") {
-        const int ms = options_.requestTimeoutMs;
-        throw ERdapError(
-            "no complete answer from " + host + " within " +
-            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
-      }
-      throw ERdapError("answer from " + host + " larger than " +
-                       std::to_string(options_.maxDocument >> 20) + " MiB");
-    } catch (...) {
-      transport_.Disarm();
-      CloseQuietly();
-      throw;
-    }
-    transport_.Disarm();
-    // Past the last redirect allowed the client ends without a document.
-    if (http_.ResponseCode() / 100 != 2) throw ERdapError("too many redirects");
-    fetched.url = FinalUrl();
-    fetched.cacheControl = http_.Response().HeaderLines.ValueOf("Cache-Control");
-    return fetched;
-  }
-
- private:
-  void CloseQuietly() {
-    try {
-      if (http_.IsConnected()) http_.CloseConnection();
-    } catch (...) {
-      // The fetch's own failure is the one to report.
-    }
-  }
-
-  std::string FinalUrl() {
-    const TIdURI& u = http_.CurrentUri();
-    std::string url = LowerAscii(u.Protocol) + "://" + u.Host;
-    if (!u.Port.empty() && u.Port != "443") url += ":" + u.Port;
-    return url + u.Path + u.Document + u.Params;
-  }
-
-  const TRdapOptions& options_;
-  std::atomic<bool> notInterrupted_{false};
-  TRdapTransport transport_;
-  TIdSSLIOHandlerSocketOpenSSL tls_;
-  TIdHTTP http_;
-};
 
 int64_t Now(const TRdapOptions& options) {
   if (options.clock) return options.clock();
@@ -174,7 +61,11 @@ std::string Registry(TRdapFetcher& fetcher, const TRdapOptions& options, const s
     }
   }
   TFetched fetched = fetcher.Get(options.bootstrapBase + file, "application/json");
-  CheckBootstrapRegistry(fetched.body);
+  try {
+    CheckBootstrapRegistry(fetched.body);
+  } catch (const ERdapError& e) {
+    throw ERdapError(std::string(e.what()) + " from " + PrintableText(fetched.host));
+  }
   cache.Store(cacheName, fetched.body, now + MaxAgeSeconds(fetched.cacheControl, kDefaultMaxAge));
   return fetched.body;
 }
@@ -197,6 +88,11 @@ int Fail(std::FILE* out, const std::string& text) {
   std::fprintf(out, "Error RDAP: %s\n", text.c_str());
   std::fflush(out);
   return 1;
+}
+
+// A document's reading failure, naming the server it came from.
+[[noreturn]] void FailDocument(const ERdapError& e, const TFetched& answer) {
+  throw ERdapError(std::string(e.what()) + " from " + PrintableText(answer.host));
 }
 
 int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out) {
@@ -227,17 +123,26 @@ int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out
   TFetched answer;
   try {
     answer = fetcher.Get(services.front() + path, "application/rdap+json");
-  } catch (const EIdHTTPProtocolException& e) {
-    if (e.ReplyCode() == 404) return Fail(out, "not found");
+  } catch (const ERdapStatusError& e) {
+    if (e.Code == 404) return Fail(out, "not found");
     throw;
   }
   if (options.json) {
-    CheckRdapJson(answer.body);
+    try {
+      CheckRdapJson(answer.body);
+    } catch (const ERdapError& e) {
+      FailDocument(e, answer);
+    }
     std::fwrite(answer.body.data(), 1, answer.body.size(), out);
     if (answer.body.empty() || answer.body.back() != '\n') std::fputc('\n', out);
   } else {
-    for (const std::string& line : RdapSummaryLines(answer.body, kind))
-      std::fprintf(out, "%s\n", line.c_str());
+    std::vector<std::string> lines;
+    try {
+      lines = RdapSummaryLines(answer.body, kind);
+    } catch (const ERdapError& e) {
+      FailDocument(e, answer);
+    }
+    for (const std::string& line : lines) std::fprintf(out, "%s\n", line.c_str());
     std::fprintf(out, "RDAP server: %s\n", PrintableText(answer.url).c_str());
   }
   std::fflush(out);
@@ -269,10 +174,18 @@ std::string RdapQueryName(const std::string& name) {
 int RunRdap(const std::string& name, const TRdapOptions& options, std::FILE* out) {
   try {
     return Lookup(name, options, out);
-  } catch (const std::exception& e) {
+  } catch (const EOperationInterrupted&) {
+    // Ctrl-C: the lookup ends here and writes nothing more.
+    std::fflush(out);
+    return 1;
+  } catch (const ERdapError& e) {
     return Fail(out, OneLine(e.what()));
+  } catch (const std::bad_alloc&) {
+    return Fail(out, "out of memory");
   } catch (...) {
-    return Fail(out, "unknown failure");
+    // Failures of the exchanges arrive as ERdapError; what else comes here
+    // is not for users to read.
+    return Fail(out, "unexpected failure");
   }
 }
 

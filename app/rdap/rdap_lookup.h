@@ -22,6 +22,9 @@ struct TRdapOptions {
   // Test worlds only: host names connected to these addresses (the
   // certificate is still verified against the name).
   std::map<std::string, std::string> hostAddresses;
+  // Test worlds only: resolves a host name to an address text in place of
+  // the system's resolver (raising on failure).
+  std::function<std::string(const std::string& host)> resolveHost;
   // Seconds since 1970; empty: the system clock.
   std::function<int64_t()> clock;
   int requestTimeoutMs = 10000;
@@ -40,7 +43,8 @@ TRdapOptions DefaultRdapOptions();
 std::string RdapQueryName(const std::string& name);
 
 // Writes the lines of one lookup to `out`: 0 done, 1 after one
-// "Error RDAP: ..." line.
+// "Error RDAP: ..." line, or when interrupted (then nothing more is
+// written).
 int RunRdap(const std::string& name, const TRdapOptions& options, std::FILE* out);
 
 }  // namespace quillon

@@ -291,6 +291,7 @@ void TIdSSLIOHandlerSocketOpenSSL::FailHandshake() {
   if (socketFailed_) {
     reason = SocketErrorTextOf(socketError_);
     if (reason.empty()) reason = SocketErrorMessage(socketError_);
+    throw EIdSSLSocketError(socketError_, "TLS handshake with " + host_ + " failed: " + reason);
   }
   throw EIdSSLError("TLS handshake with " + host_ + " failed: " + reason);
 }

@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "app/rdap/rdap_lookup.h"
+#include "net/socket/exceptions.h"
 #include "tests/tls/tls_env.h"
 
 namespace quillon {
@@ -64,7 +67,14 @@ class RdapWorld : public ::testing::Test {
                 "    location = /rdap/domain/near.example { absolute_redirect off; "
                 "return 302 /rdap/domain/example.example; }\n"
                 "    location = /rdap/domain/plain.example { return 302 http://rdap-b.test:" +
-                std::to_string(ports_[2]) + "/rdap/domain/plain.example; }\n") +
+                std::to_string(ports_[2]) +
+                "/rdap/domain/plain.example; }\n"
+                "    location = /rdap/domain/lost.example { add_header Location " +
+                b +
+                "/rdap/domain/example.example always; return 404; }\n"
+                "    location = /rdap/domain/badport.example { return 302 "
+                "https://rdap-b.test:abc/rdap/domain/example.example; }\n"
+                "    location = /rdap/domain/fails.example { return 500; }\n") +
         test::TlsServerBlock(ports_[2], d, "server", root + "/b",
                              "    default_type application/rdap+json;\n");
     nginx_ = std::make_unique<test::TlsNginx>(d, servers, std::vector<int>(ports_, ports_ + 3));
@@ -106,7 +116,7 @@ class RdapWorld : public ::testing::Test {
         nginx_->root() + "/bootstrap/dns.json",
         R"({"version": "1.0", "services": [[["example"], [")" + exampleServer +
             R"(/rdap/"]], [["other"], ["https://rdap-b.test:1/"]], [["stall"], [")" + stallServer +
-            R"("]]]})");
+            R"("]], [["unresolved"], ["https://nowhere.test/"]]]})");
   }
 
   // The lines written and the exit status.
@@ -200,12 +210,12 @@ TEST_F(RdapWorld, RedirectsOddDocumentsAndFailures) {
   const std::string expected[] = {
       "Error RDAP: not found\n",
       "Error RDAP: no RDAP service for foo.nowhere\n",
-      "Error RDAP: too many redirects\n",
+      "Error RDAP: too many redirects, the last from rdap-a.test\n",
       "Error RDAP: redirect to a URL that is not https: http://rdap-b.test:" +
           std::to_string(ports_[2]) + "/rdap/domain/plain.example\n",
-      "Error RDAP: invalid JSON document\n",
-      // A service that does not answer: the transport's own words.
-      "",
+      "Error RDAP: invalid JSON document from rdap-a.test\n",
+      // A service that does not answer.
+      "Error RDAP: cannot connect to rdap-b.test: connection refused\n",
       // Nothing but a host name's characters goes into the URL, nor a name
       // that cannot become A-labels.
       "Error RDAP: no RDAP service for a/../b.example\n",
@@ -219,6 +229,102 @@ TEST_F(RdapWorld, RedirectsOddDocumentsAndFailures) {
     EXPECT_EQ(failures[i].first.rfind("Error RDAP: ", 0), 0u) << failures[i].first;
     EXPECT_EQ(std::count(failures[i].first.begin(), failures[i].first.end(), '\n'), 1);
   }
+}
+
+// Every failure is one plain English line naming what failed where; no
+// text of the network layers' exceptions reaches it. A 404 carrying a
+// Location is a 404.
+TEST_F(RdapWorld, FailuresArePlainEnglishNamingTheHost) {
+  options_.resolveHost = [](const std::string& host) -> std::string {
+    if (host == "nowhere.test")
+      throw EIdSocketError(11002, "Erreur de socket # 11002\r\nServeur de noms indisponible");
+    throw EIdSocketError(11001, "Erreur de socket # 11001\r\nHôte non trouvé.");
+  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"a.unresolved", "cannot resolve nowhere.test: temporary failure in name resolution"},
+      {"x.other", "cannot connect to rdap-b.test: connection refused"},
+      {"lost.example", "not found"},
+      {"badport.example",
+       "redirect from rdap-a.test to an unusable URL: "
+       "https://rdap-b.test:abc/rdap/domain/example.example"},
+      {"fails.example", "rdap-a.test answered 500 Internal Server Error"},
+      {"broken.example", "invalid JSON document from rdap-a.test"},
+  };
+  for (const auto& [name, line] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Rdap(name), std::make_pair("Error RDAP: " + line + "\n", 1));
+  }
+  // The bootstrap host itself cannot be resolved.
+  options_.hostAddresses.erase("bootstrap.test");
+  options_.cacheDir.clear();
+  EXPECT_EQ(Rdap("example.example").first,
+            "Error RDAP: cannot resolve bootstrap.test: host not found\n");
+}
+
+// Records the resolutions it is asked for and answers only when released:
+// a resolver that hangs, as getaddrinfo can for many seconds.
+class HangingResolver {
+ public:
+  std::function<std::string(const std::string&)> Hook() {
+    return [state = state_](const std::string&) -> std::string {
+      ++state->active;
+      while (!state->release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      --state->active;
+      return "127.0.0.1";
+    };
+  }
+  ~HangingResolver() {
+    state_->release = true;
+    for (int i = 0; i < 400 && state_->active.load() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  bool Asked() const { return state_->active.load() > 0; }
+
+ private:
+  struct State {
+    std::atomic<bool> release{false};
+    std::atomic<int> active{0};
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// The time limit of a request covers the resolution of its host name.
+TEST_F(RdapWorld, ResolutionCountsAgainstTheTimeLimit) {
+  HangingResolver resolver;
+  options_.resolveHost = resolver.Hook();
+  options_.requestTimeoutMs = 400;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Rdap("a.unresolved"),
+            std::make_pair(
+                std::string("Error RDAP: no complete answer from nowhere.test within 400 ms\n"), 1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
+// Ctrl-C in a list: a lookup ends at once in any of its waits (resolution,
+// a stalled server) and writes nothing more.
+TEST_F(RdapWorld, InterruptedLookupWritesNothing) {
+  std::atomic<bool> interrupted{true};
+  options_.interrupted = &interrupted;
+  EXPECT_EQ(Rdap("example.example"), std::make_pair(std::string(), 1));
+
+  test::TcpServer stalled([](int fd) { (void)test::RecvUntilClose(fd, 5000); });
+  WriteDns(A(), "https://rdap-a.test:" + std::to_string(stalled.port()) + "/");
+  HangingResolver resolver;
+  options_.resolveHost = resolver.Hook();
+  options_.requestTimeoutMs = 5000;
+  for (const char* name : {"slow.stall", "a.unresolved"}) {
+    SCOPED_TRACE(name);
+    interrupted = false;
+    std::thread ctrlC([&interrupted] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      interrupted = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Rdap(name), std::make_pair(std::string(), 1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    ctrlC.join();
+  }
+  EXPECT_TRUE(resolver.Asked());
 }
 
 TEST_F(RdapWorld, StalledServiceEndsAtTheTimeLimit) {
@@ -243,7 +349,7 @@ TEST_F(RdapWorld, DocumentsOverTheSizeLimitAreRefused) {
   options_.maxDocument = 100 * 1024;
   const auto big = Rdap("big.example");
   EXPECT_EQ(big.second, 1);
-  EXPECT_EQ(big.first, "Error RDAP: Corps de réponse HTTP trop grand.\n");
+  EXPECT_EQ(big.first, "Error RDAP: answer from rdap-a.test larger than 100 KiB\n");
   EXPECT_EQ(Rdap("example.example").second, 0);
 }
 
@@ -272,7 +378,7 @@ TEST_F(RdapWorld, BootstrapCachedForItsMaxAge) {
   now_ += 86399;
   EXPECT_EQ(Rdap("192.0.2.10").second, 0);
   now_ += 2;
-  EXPECT_EQ(Rdap("192.0.2.10").first, "Error RDAP: HTTP/1.1 404 Not Found\n");
+  EXPECT_EQ(Rdap("192.0.2.10").first, "Error RDAP: bootstrap.test answered 404 Not Found\n");
 
   // No cache at all still works.
   options_.cacheDir.clear();
