@@ -1,6 +1,7 @@
 // The IANA RDAP bootstrap registries (RFC 9224): which RDAP service answers
-// for a domain name (dns.json, longest matching label suffix) or an address
-// (ipv4.json / ipv6.json, longest matching prefix). No network, no Qt.
+// for a domain name (dns.json, longest matching label suffix), an address
+// (ipv4.json / ipv6.json, longest matching prefix) or an AS number (asn.json,
+// narrowest matching range). No network, no Qt.
 #pragma once
 
 #include <array>
@@ -33,5 +34,11 @@ void CheckBootstrapRegistry(std::string_view registry);
 // registry that is not JSON.
 std::vector<std::string> DomainServiceUrls(std::string_view registry, const std::string& domain);
 std::vector<std::string> AddressServiceUrls(std::string_view registry, const TRdapAddress& address);
+// For an AS number (asn.json: keys are ranges "64496-64511" or one number;
+// the narrowest range holding it wins).
+std::vector<std::string> AsnServiceUrls(std::string_view registry, uint32_t number);
+
+// The number of "AS64496" (any letter case), if `text` is one.
+std::optional<uint32_t> ParseAsNumber(std::string_view text);
 
 }  // namespace quillon
