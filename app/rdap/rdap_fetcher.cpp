@@ -1,11 +1,15 @@
 // rdap's https GET; see rdap_fetcher.h.
 #include "app/rdap/rdap_fetcher.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <optional>
 
 #include "app/lookup/interruptible.h"
 #include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_failure.h"
+#include "net/socket/text_helpers.h"
 
 namespace quillon {
 
@@ -31,6 +35,28 @@ bool UsablePort(const std::string& port) {
   if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
   const int value = std::stoi(port);
   return value >= 1 && value <= 65535;
+}
+
+// A 429: how long the server asks to wait, when it says.
+class ERdapRateLimited : public ERdapStatusError {
+ public:
+  ERdapRateLimited(std::optional<int64_t> after, const std::string& line)
+      : ERdapStatusError(429, line), After(after) {}
+  std::optional<int64_t> After;
+};
+
+// The seconds of a Retry-After value: a count, or an HTTP date from now.
+std::optional<int64_t> RetryAfterSeconds(const std::string& value) {
+  const std::string text = Trim(value);
+  if (text.empty()) return std::nullopt;
+  if (text.find_first_not_of("0123456789") == std::string::npos)
+    return text.size() > 9 ? int64_t{999999999} : std::stoll(text);
+  // An HTTP date (always GMT): the seconds from now until then.
+  std::string rest = text;
+  const TDateTime at = ParseInternetDate(rest);
+  if (at == 0) return std::nullopt;
+  const double seconds = std::ceil((at - NowUtc()) * 86400.0 - 1e-6);
+  return static_cast<int64_t>(std::clamp(seconds, 0.0, 999999999.0));
 }
 
 }  // namespace
@@ -87,23 +113,27 @@ std::string TRdapFetcher::HostOf(const std::string& url) const {
 }
 
 std::string TRdapFetcher::GetOnce(const std::string& url) {
-  transport_.Arm(std::chrono::milliseconds(options_.requestTimeoutMs),
-                 options_.maxDocument + kHeadRoom);
-  std::string body;
+  // Counts of an exchange that ended in a failure (a 429) start again.
+  http_.RedirectsSoFar = 0;
   try {
-    body = http_.GetBody(url);
+    return http_.GetBody(url);
   } catch (const EOperationInterrupted&) {
-    transport_.Disarm();
     CloseQuietly();
     throw;
   } catch (const EIdHTTPProtocolException& e) {
-    transport_.Disarm();
     CloseQuietly();
+    const std::string host = PrintableText(http_.CurrentUri().Host);
+    if (e.ReplyCode() == 429) {
+      const std::optional<int64_t> after =
+          RetryAfterSeconds(http_.Response().HeaderLines.ValueOf("Retry-After"));
+      throw ERdapRateLimited(
+          after, "rate limited by " + host +
+                     (after ? " (retry after " + std::to_string(*after) + " s)" : std::string()));
+    }
     throw ERdapStatusError(e.ReplyCode(),
                            DescribeExchangeFailure(e, http_.CurrentUri().Host,
                                                    options_.maxDocument, options_.requestTimeoutMs));
   } catch (const std::exception& e) {
-    transport_.Disarm();
     CloseQuietly();
     // The host the exchange was with when it failed: after a redirect, the
     // one redirected to.
@@ -112,14 +142,31 @@ std::string TRdapFetcher::GetOnce(const std::string& url) {
     throw ERdapError(
         DescribeExchangeFailure(e, host, options_.maxDocument, options_.requestTimeoutMs));
   }
-  transport_.Disarm();
-  return body;
 }
 
 TFetched TRdapFetcher::Get(const std::string& url, const std::string& accept) {
   http_.Request().Accept = accept;
   TFetched fetched;
-  fetched.body = GetOnce(url);
+  // One bound for the request, a wait for Retry-After and the request again.
+  transport_.Arm(std::chrono::milliseconds(options_.requestTimeoutMs),
+                 options_.maxDocument + kHeadRoom);
+  try {
+    try {
+      fetched.body = GetOnce(url);
+    } catch (const ERdapRateLimited& e) {
+      if (!e.After || *e.After > kMaxRetryAfterSeconds || *e.After * 1000 >= transport_.MsLeft())
+        throw;
+      transport_.Pause(std::chrono::seconds(*e.After));
+      // Bytes of the first answer do not count against the second.
+      const int64_t left = transport_.MsLeft();
+      transport_.Arm(std::chrono::milliseconds(left), options_.maxDocument + kHeadRoom);
+      fetched.body = GetOnce(url);
+    }
+  } catch (...) {
+    transport_.Disarm();
+    throw;
+  }
+  transport_.Disarm();
   fetched.url = FinalUrl();
   fetched.host = http_.CurrentUri().Host;
   // Past the last redirect allowed the client ends without a document.

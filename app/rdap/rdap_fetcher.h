@@ -37,8 +37,14 @@ class TRdapFetcher {
   TRdapFetcher& operator=(const TRdapFetcher&) = delete;
 
   // Raises ERdapError (ERdapStatusError for a status), or
-  // EOperationInterrupted when the lookup is interrupted.
+  // EOperationInterrupted when the lookup is interrupted. A 429 whose
+  // Retry-After is at most 10 s, and within what is left of the request's
+  // time, is waited out and the request made once more; any other 429 fails
+  // with "rate limited by HOST (retry after N s)".
   TFetched Get(const std::string& url, const std::string& accept);
+
+  // The longest Retry-After waited out.
+  static constexpr int64_t kMaxRetryAfterSeconds = 10;
 
  private:
   std::string GetOnce(const std::string& url);

@@ -1,10 +1,11 @@
 // The RDAP lookup; see rdap_lookup.h. One fetcher (HTTP over TLS) serves the
-// bootstrap fetch and the lookup; each request is bounded in time and bytes.
+// bootstrap fetch, the registry's answer and the registrar's; each request is
+// bounded in time and bytes.
 #include "app/rdap/rdap_lookup.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
+#include <set>
 
 #include "app/lookup/idn.h"
 #include "app/lookup/interruptible.h"
@@ -13,12 +14,11 @@
 #include "app/rdap/rdap_cache.h"
 #include "app/rdap/rdap_document.h"
 #include "app/rdap/rdap_fetcher.h"
+#include "app/rdap/rdap_registry.h"
 
 namespace quillon {
 
 namespace {
-
-constexpr int64_t kDefaultMaxAge = 24 * 3600;
 
 std::string LowerAscii(std::string text) {
   for (char& c : text)
@@ -30,44 +30,13 @@ bool IsHttps(const std::string& url) {
   return LowerAscii(url.substr(0, 8)) == "https://";
 }
 
-int64_t Now(const TRdapOptions& options) {
-  if (options.clock) return options.clock();
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-// A name for the cache file of a registry fetched from `base`: the IANA
-// files under their own names, any other source apart from them.
-std::string CacheName(const std::string& base, const std::string& file) {
-  if (base == TRdapOptions().bootstrapBase) return file;
-  uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : base) hash = (hash ^ c) * 1099511628211ULL;
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return std::string(hex) + "-" + file;
-}
-
-std::string Registry(TRdapFetcher& fetcher, const TRdapOptions& options, const std::string& file) {
-  const TRdapCache cache(options.cacheDir);
-  const std::string cacheName = CacheName(options.bootstrapBase, file);
-  const int64_t now = Now(options);
-  if (std::optional<std::string> cached = cache.ReadFresh(cacheName, now)) {
-    // A damaged cache file is fetched again rather than trusted.
-    try {
-      CheckBootstrapRegistry(*cached);
-      return *cached;
-    } catch (const ERdapError&) {
-    }
-  }
-  TFetched fetched = fetcher.Get(options.bootstrapBase + file, "application/json");
-  try {
-    CheckBootstrapRegistry(fetched.body);
-  } catch (const ERdapError& e) {
-    throw ERdapError(std::string(e.what()) + " from " + PrintableText(fetched.host));
-  }
-  cache.Store(cacheName, fetched.body, now + MaxAgeSeconds(fetched.cacheControl, kDefaultMaxAge));
-  return fetched.body;
+// A URL in one spelling, to tell whether two name the same document: scheme
+// and host in lower case, no default port, no fragment.
+std::string SameUrlKey(const std::string& url) {
+  const TIdURI u(url);
+  std::string key = LowerAscii(u.Protocol) + "://" + LowerAscii(u.Host);
+  if (!u.Port.empty() && !(LowerAscii(u.Protocol) == "https" && u.Port == "443")) key += ":" + u.Port;
+  return key + u.Path + u.Document + u.Params;
 }
 
 // One line of text: an exception's line breaks become spaces.
@@ -90,24 +59,87 @@ int Fail(std::FILE* out, const std::string& text) {
   return 1;
 }
 
-// A document's reading failure, naming the server it came from.
-[[noreturn]] void FailDocument(const ERdapError& e, const TFetched& answer) {
-  throw ERdapError(std::string(e.what()) + " from " + PrintableText(answer.host));
+// What is asked of which services.
+struct TQuery {
+  TRdapObjectKind kind = TRdapObjectKind::Domain;
+  std::string path;  // "domain/NAME", "ip/ADDRESS", "autnum/N"
+  std::vector<std::string> services;
+};
+
+// The block of one answer: its document as served (--json), or its summary
+// lines and "RDAP server:". A document that cannot be read raises, naming
+// the server.
+std::string AnswerBlock(const TFetched& answer, TRdapObjectKind kind, bool json) {
+  std::string block;
+  try {
+    if (json) {
+      CheckRdapJson(answer.body);
+      block = answer.body;
+      if (block.empty() || block.back() != '\n') block += '\n';
+      return block;
+    }
+    for (const std::string& line : RdapSummaryLines(answer.body, kind)) block += line + "\n";
+  } catch (const ERdapError& e) {
+    throw ERdapError(std::string(e.what()) + " from " + PrintableText(answer.host));
+  }
+  return block + "RDAP server: " + PrintableText(answer.url) + "\n";
+}
+
+void Write(std::FILE* out, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+}
+
+// The registry → registrar step: the first related RDAP link over https that
+// names no document already asked for, fetched with the same bounds. Its
+// failure is reported after the registry's block and does not fail the
+// lookup.
+void FollowRegistrar(TRdapFetcher& fetcher, const TFetched& registry,
+                     const std::set<std::string>& asked, const TRdapOptions& options,
+                     std::FILE* out) {
+  std::string link;
+  for (const std::string& href : RdapRelatedLinks(registry.body)) {
+    if (IsHttps(href) && asked.count(SameUrlKey(href)) == 0) {
+      link = href;
+      break;
+    }
+  }
+  if (link.empty()) return;
+  // Blocks are apart by an empty line; JSON documents follow one another.
+  const std::string gap = options.json ? "" : "\n";
+  std::string block;
+  try {
+    block = AnswerBlock(fetcher.Get(link, "application/rdap+json"), TRdapObjectKind::Domain,
+                        options.json);
+  } catch (const ERdapError& e) {
+    block = "Error RDAP: registrar service: " + OneLine(e.what()) + "\n";
+  }
+  Write(out, gap + block);
+}
+
+// The top-level domain as typed, for the whois fallback's line.
+std::string TypedTopLevel(std::string name) {
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(dot + 1);
 }
 
 int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out) {
   if (!IsHttps(options.bootstrapBase)) throw ERdapError("the bootstrap URL must be https");
   TRdapFetcher fetcher(options);
-  std::vector<std::string> services;
-  std::string path;
-  TRdapObjectKind kind;
-  if (const std::optional<TRdapAddress> address = ParseRdapAddress(input)) {
-    kind = TRdapObjectKind::Network;
-    services = AddressServiceUrls(
-        Registry(fetcher, options, address->v6 ? "ipv6.json" : "ipv4.json"), *address);
-    path = "ip/" + address->text;
+  TQuery query;
+  if (const std::optional<uint32_t> asn = ParseAsNumber(input)) {
+    query.kind = TRdapObjectKind::Autnum;
+    query.services = AsnServiceUrls(BootstrapRegistry(fetcher, options, "asn.json"), *asn);
+    query.path = "autnum/" + std::to_string(*asn);
+    if (query.services.empty()) return Fail(out, "no RDAP service for AS" + std::to_string(*asn));
+  } else if (const std::optional<TRdapAddress> address = ParseRdapAddress(input)) {
+    query.kind = TRdapObjectKind::Network;
+    query.services = AddressServiceUrls(
+        BootstrapRegistry(fetcher, options, address->v6 ? "ipv6.json" : "ipv4.json"), *address);
+    query.path = "ip/" + address->text;
+    if (query.services.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
   } else {
-    kind = TRdapObjectKind::Domain;
     std::string name = LowerAscii(RdapQueryName(input));
     if (!name.empty() && name.back() == '.') name.pop_back();
     // Only a host name's characters go into the URL.
@@ -115,37 +147,29 @@ int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out
       return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
     });
     if (!hostName) return Fail(out, "no RDAP service for " + PrintableText(input));
-    services = DomainServiceUrls(Registry(fetcher, options, "dns.json"), name);
-    path = "domain/" + name;
+    query.services = DomainServiceUrls(BootstrapRegistry(fetcher, options, "dns.json"), name);
+    query.path = "domain/" + name;
+    if (query.services.empty()) {
+      if (!options.whoisFallback) return Fail(out, "no RDAP service for " + PrintableText(input));
+      // Top-level domains without RDAP still have whois.
+      std::fprintf(out, "%% no RDAP service for .%s, whois instead\n",
+                   PrintableText(TypedTopLevel(input)).c_str());
+      std::fflush(out);
+      return options.whoisFallback(input, out);
+    }
   }
-  if (services.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
 
+  const std::string url = query.services.front() + query.path;
   TFetched answer;
   try {
-    answer = fetcher.Get(services.front() + path, "application/rdap+json");
+    answer = fetcher.Get(url, "application/rdap+json");
   } catch (const ERdapStatusError& e) {
     if (e.Code == 404) return Fail(out, "not found");
     throw;
   }
-  if (options.json) {
-    try {
-      CheckRdapJson(answer.body);
-    } catch (const ERdapError& e) {
-      FailDocument(e, answer);
-    }
-    std::fwrite(answer.body.data(), 1, answer.body.size(), out);
-    if (answer.body.empty() || answer.body.back() != '\n') std::fputc('\n', out);
-  } else {
-    std::vector<std::string> lines;
-    try {
-      lines = RdapSummaryLines(answer.body, kind);
-    } catch (const ERdapError& e) {
-      FailDocument(e, answer);
-    }
-    for (const std::string& line : lines) std::fprintf(out, "%s\n", line.c_str());
-    std::fprintf(out, "RDAP server: %s\n", PrintableText(answer.url).c_str());
-  }
-  std::fflush(out);
+  Write(out, AnswerBlock(answer, query.kind, options.json));
+  if (query.kind != TRdapObjectKind::Domain || options.noFollow) return 0;
+  FollowRegistrar(fetcher, answer, {SameUrlKey(url), SameUrlKey(answer.url)}, options, out);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // rdap's socket transport; see rdap_transport.h.
 #include "app/rdap/rdap_transport.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,23 @@ void TRdapTransport::Arm(std::chrono::milliseconds limit, size_t maxBytes) {
 void TRdapTransport::Disarm() {
   TInterruptibleIOHandler::Disarm();
   deadline_.reset();
+}
+
+int64_t TRdapTransport::MsLeft() const {
+  if (!deadline_) return INT64_MAX;
+  return std::max<int64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now()).count(), 0);
+}
+
+void TRdapTransport::Pause(std::chrono::milliseconds duration) {
+  const auto end = Clock::now() + duration;
+  for (;;) {
+    if (interrupted_.load()) throw EOperationInterrupted("Interrupted");
+    const auto now = Clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(end - now, std::chrono::milliseconds(kWaitSliceMs)));
+  }
 }
 
 std::string TRdapTransport::Resolve(const std::string& host) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -32,6 +33,11 @@ class TRdapTransport : public TInterruptibleIOHandler {
 
   void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
                  int boundPortMin, int boundPortMax, int timeout) override;
+
+  // Milliseconds left of the bound armed (none armed: a very large number).
+  int64_t MsLeft() const;
+  // Waits `duration` in slices, ending at once with EOperationInterrupted.
+  void Pause(std::chrono::milliseconds duration);
 
  private:
   // The address of `host`, waiting for it in slices: EOperationInterrupted
