@@ -53,9 +53,13 @@ constexpr const char* kUsage =
     "               ping and trace take -4 or -6 before HOST to use only\n"
     "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
     "               address, else IPv6)\n"
-    "  rdap [--json] NAME|ADDRESS\n"
-    "               registration data of a domain or an IP network over RDAP\n"
-    "               (https); --json prints the server's JSON document\n"
+    "  rdap [--json] [--no-follow] NAME|ADDRESS|ASnnn\n"
+    "               registration data of a domain, an IP network or an AS\n"
+    "               number over RDAP (https); for a domain, then the\n"
+    "               registrar's record the registry links to (not with\n"
+    "               --no-follow); a domain whose top-level domain has no RDAP\n"
+    "               service gets whois --follow instead; --json prints the\n"
+    "               servers' JSON documents\n"
     "  dns [@SERVER] [-p PORT] [-t TYPE] [--tcp] [--short | --json] NAME [TYPE]\n"
     "  dns [@SERVER] [-p PORT] [--tcp] [--short | --json] -x ADDRESS\n"
     "               ask SERVER (default: the first nameserver of\n"
@@ -86,6 +90,15 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
   gInterrupted.store(true);
+}
+
+// `whois --follow NAME`, also run by `rdap` for top-level domains without
+// RDAP.
+int WhoisFollow(const std::string& name, std::FILE* out) {
+  TWhoisFollowSettings settings;
+  // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
+  settings.Interrupted = &ThisThreadStopFlag();
+  return RunWhoisFollow(name, out, settings);
 }
 
 // The commands: name, whether it takes a NAME (or `-`), the options it
@@ -153,12 +166,7 @@ const TCliCommand kCommands[] = {
     {{"whois", true, {"--follow"}},
      [](const TCliArgs& args) -> TNameCommand {
        if (!args.Has("--follow")) return RunWhois;
-       return [](const std::string& name, std::FILE* out) {
-         TWhoisFollowSettings settings;
-         // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
-         settings.Interrupted = &ThisThreadStopFlag();
-         return RunWhoisFollow(name, out, settings);
-       };
+       return WhoisFollow;
      }},
     {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
     {{"ping", true, {"-4", "-6"}},
@@ -175,10 +183,13 @@ const TCliCommand kCommands[] = {
        };
      },
      CheckFamily},
-    {{"rdap", true, {"--json"}},
+    {{"rdap", true, {"--json", "--no-follow"}},
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
        options.json = args.Has("--json");
+       options.noFollow = args.Has("--no-follow");
+       // Top-level domains without RDAP: exactly what whois --follow does.
+       options.whoisFallback = WhoisFollow;
        return [options](const std::string& name, std::FILE* out) {
          TRdapOptions run = options;
          // A list that stops (Ctrl-C, output lost) ends the lookups in flight.

@@ -82,14 +82,16 @@ TEST(Cli, HelpAndVersion) {
 }
 
 TEST(Cli, RdapUsageAndOneLookupThroughTheProgram) {
-  for (const char* args :
-       {"rdap", "rdap a b", "rdap --json", "rdap a --json", "rdap --json --json a"}) {
+  for (const char* args : {"rdap", "rdap a b", "rdap --json", "rdap a --json", "rdap --json --json a",
+                           "rdap --no-follow", "rdap a --no-follow", "rdap --no-follow --no-follow a",
+                           "rdap --follow a"}) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.out, "") << args;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << args << ": " << r.err;
   }
-  EXPECT_NE(RunCli("", "--help").out.find("rdap [--json] NAME|ADDRESS"), std::string::npos);
+  EXPECT_NE(RunCli("", "--help").out.find("rdap [--json] [--no-follow] NAME|ADDRESS|ASnnn"),
+            std::string::npos);
 
   if (!test::TlsNginx::Available() || test::Run("openssl version") != 0)
     GTEST_SKIP() << "needs /usr/sbin/nginx and the openssl tool";
@@ -123,6 +125,51 @@ TEST(Cli, RdapUsageAndOneLookupThroughTheProgram) {
       << refused.out;
 }
 
+// A list of rdap names: the registrar step inside each domain's block, AS
+// numbers among the names, --no-follow for all of them.
+TEST(Cli, RdapListWithRegistrarStepsAndAsNumbers) {
+  if (!test::TlsNginx::Available() || test::Run("openssl version") != 0)
+    GTEST_SKIP() << "needs /usr/sbin/nginx and the openssl tool";
+  test::ScratchDir dir("quillon-cli-rdap-list-");
+  const std::string d = dir.path();
+  test::TestCa ca(d, "ca");
+  ASSERT_TRUE(ca.ok() && ca.Issue("server", "IP:127.0.0.1"));
+  const int port = test::FreePort();
+  const std::string base = "https://127.0.0.1:" + std::to_string(port) + "/";
+  test::TlsNginx nginx(d, test::TlsServerBlock(port, d, "server", d + "/www"), {port});
+  ASSERT_TRUE(nginx.ready()) << nginx.errorLog();
+  test::WriteTextFile(nginx.root() + "/dns.json",
+                      R"({"services": [[["example"], [")" + base + R"(rdap/"]]]})");
+  test::WriteTextFile(nginx.root() + "/asn.json",
+                      R"({"services": [[["64496-64511"], [")" + base + R"(rdap/"]]]})");
+  test::WriteTextFile(nginx.root() + "/rdap/domain/a.example",
+                      R"({"ldhName": "a.example", "links": [{"rel": "related", "href": ")" + base +
+                          R"(registrar/a.example", "type": "application/rdap+json"}]})");
+  test::WriteTextFile(nginx.root() + "/registrar/a.example",
+                      R"({"ldhName": "a.example", "entities": [{"roles": ["registrar"],
+    "vcardArray": ["vcard", [["fn", {}, "text", "Reg"]]], "entities": [{"roles": ["abuse"],
+    "vcardArray": ["vcard", [["email", {}, "text", "abuse@reg.test"]]]}]}]})");
+  test::WriteTextFile(nginx.root() + "/rdap/autnum/64500",
+                      R"({"startAutnum": 64500, "endAutnum": 64500, "name": "AS-DOC"})");
+  const std::string env = "SSL_CERT_FILE=" + ca.pem() + " XDG_CACHE_HOME=" + d +
+                          "/cache QUILLON_RDAP_BOOTSTRAP=" + base + " ";
+  const std::string names = "printf 'A.example\\nAS64500\\nAS1\\n' | ";
+  const Result list = RunCli(names + env, "-j 4 rdap -");
+  EXPECT_EQ(list.status, 1) << list.err;
+  EXPECT_EQ(list.out, "== a.example\nDomain: a.example\nRDAP server: " + base +
+                          "rdap/domain/a.example\n\nDomain: a.example\nRegistrar: Reg\n"
+                          "Abuse: abuse@reg.test\nRDAP server: " +
+                          base +
+                          "registrar/a.example\n\n"
+                          "== as64500\nAS number: 64500\nName: AS-DOC\nRDAP server: " +
+                          base +
+                          "rdap/autnum/64500\n\n"
+                          "== as1\nError RDAP: no RDAP service for AS1\n\n");
+  const Result registryOnly = RunCli(names + env, "-j 2 rdap --no-follow -");
+  EXPECT_EQ(registryOnly.out.substr(0, registryOnly.out.find("== as64500")),
+            "== a.example\nDomain: a.example\nRDAP server: " + base + "rdap/domain/a.example\n\n");
+}
+
 // A namespace with hosts and resolver files of its own (ip netns exec lays
 // them over /etc), and a way to run server threads inside it.
 class World {
@@ -132,7 +179,7 @@ class World {
     std::filesystem::create_directories(etc_);
     std::ofstream(etc_ / "hosts") << "127.0.0.1 localhost\n"
                                      "127.0.0.1 whois.internic.net whois.nic.fr\n"
-                                     "127.0.0.1 whatismyip.quillon.net\n";
+                                     "127.0.0.1 whatismyip.quillon.net whois.iana.org\n";
     std::ofstream(etc_ / "resolv.conf") << "nameserver 127.0.0.1\n";
   }
   ~World() { std::filesystem::remove_all(etc_); }
@@ -453,6 +500,54 @@ TEST_F(CliWorld, WriteFailuresExitOneWithOneLine) {
     EXPECT_EQ(ReadFile(dir.path() + "/err"), "quillon-cli: cannot write the output: broken pipe\n");
     EXPECT_LT(dns.queries() - before, 200) << "of 2000 names";
   });
+}
+
+// rdap for a top-level domain without RDAP: one line, then exactly what
+// whois --follow prints for the name, whose status it ends with.
+TEST_F(CliWorld, RdapFallsBackToWhoisFollow) {
+  if (!test::TlsNginx::Available() || test::Run("openssl version") != 0)
+    GTEST_SKIP() << "needs /usr/sbin/nginx and the openssl tool";
+  test::ScratchDir dir("quillon-cli-rdap-whois-");
+  const std::string d = dir.path();
+  test::TestCa ca(d, "ca");
+  ASSERT_TRUE(ca.ok() && ca.Issue("server", "IP:127.0.0.1"));
+  const int port = test::FreePort();
+  const std::string base = "https://127.0.0.1:" + std::to_string(port) + "/";
+  std::unique_ptr<test::TlsNginx> nginx;
+  // Started from inside the world, nginx serves there.
+  world->Inside([&] {
+    nginx = std::make_unique<test::TlsNginx>(
+        d, test::TlsServerBlock(port, d, "server", d + "/www"), std::vector<int>{port});
+  });
+  ASSERT_TRUE(nginx && nginx->ready()) << (nginx ? nginx->errorLog() : "");
+  test::WriteTextFile(nginx->root() + "/dns.json",
+                      R"({"services": [[["example"], [")" + base + R"(rdap/"]]]})");
+  const std::string env = "SSL_CERT_FILE=" + ca.pem() + " XDG_CACHE_HOME=" + d +
+                          "/cache QUILLON_RDAP_BOOTSTRAP=" + base + " ";
+  const auto answer = [](int fd) {
+    (void)test::RecvLine(fd);
+    test::SendAll(fd, "% IANA WHOIS server\r\ndomain: ZZ\r\nstatus: not assigned\r\n");
+  };
+  Result viaRdap;
+  {
+    OneShotServer iana(*world, 43, answer);
+    viaRdap = RunCli(env + world->Prefix(), "rdap Example.ZZ");
+  }
+  Result viaWhois;
+  {
+    OneShotServer iana(*world, 43, answer);
+    viaWhois = RunCli(world->Prefix(), "whois --follow example.zz");
+  }
+  EXPECT_EQ(viaWhois.status, 0) << viaWhois.err;
+  EXPECT_EQ(viaWhois.out,
+            "% whois server: whois.iana.org\n% IANA WHOIS server\ndomain: ZZ\nstatus: not assigned\n");
+  EXPECT_EQ(viaRdap.out, "% no RDAP service for .zz, whois instead\n" + viaWhois.out);
+  EXPECT_EQ(viaRdap.status, viaWhois.status);
+  // Nothing answers whois now: its failure and status come through as they are.
+  const Result failed = RunCli(env + world->Prefix(), "rdap example.zz");
+  EXPECT_EQ(failed.out,
+            "% no RDAP service for .zz, whois instead\n% whois server: whois.iana.org\nError Whois\n");
+  EXPECT_EQ(failed.status, 1);
 }
 
 }  // namespace
