@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_shard.h"
 
 namespace quillon {
 
@@ -25,6 +27,8 @@ struct TListOptions {
   // False: each name's lines alone, without the '== NAME' heading and the
   // empty line (JSON Lines).
   bool headings = true;
+  // Only the names of this shard run; the others are skipped as read.
+  std::optional<TShard> shard;
 };
 
 // Runs the list; answers 0 when every name ended normally, 1 when at least

@@ -15,6 +15,7 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_json.h"
 #include "app/cli/cli_list.h"
 #include "app/cli/json_output.h"
 #include "app/dns/dns_command.h"
@@ -32,7 +33,7 @@ using namespace quillon;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli COMMAND [OPTIONS] NAME\n"
-    "       quillon-cli [-j N] COMMAND [OPTIONS] -\n"
+    "       quillon-cli [-j N] [--shard K/N] COMMAND [OPTIONS] -\n"
     "Network information from the command line.\n"
     "\n"
     "Commands:\n"
@@ -61,6 +62,8 @@ constexpr const char* kUsage =
     "               record of an address; UDP (then TCP when truncated) or\n"
     "               --tcp; --short prints only the data, --json one object\n"
     "  info         show the on-line state, public and local address\n"
+    "  whois, mx, ping and trace take --json before NAME: one JSON object\n"
+    "               per run on one line instead of the text lines\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
@@ -69,8 +72,11 @@ constexpr const char* kUsage =
     "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
     "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
     "input order. On a terminal, standard error shows the progress. For dns a\n"
-    "line may be 'NAME TYPE'; with --json each name gives one JSON line and no\n"
-    "heading; --rate QPS caps the questions sent per second over the run.\n"
+    "line may be 'NAME TYPE'; --rate QPS caps the questions sent per second\n"
+    "over the run. With --json (not rdap) each name gives one JSON line and\n"
+    "no heading (JSON Lines). --shard K/N (0 <= K < N <= 65536) runs only the\n"
+    "names whose hash (FNV-1a 64 of the name as read, modulo N) is K: N runs\n"
+    "cover every name once.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
@@ -140,28 +146,33 @@ TNameCommand BindDns(const TCliArgs& args) {
 }
 
 const TCliCommand kCommands[] = {
-    {{"whois", true, {"--follow"}},
+    {{"whois", true, {"--follow", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       if (!args.Has("--follow")) return RunWhois;
-       return [](const std::string& name, std::FILE* out) {
+       const bool json = args.Has("--json");
+       if (!args.Has("--follow")) return json ? RunWhoisJson : RunWhois;
+       return [json](const std::string& name, std::FILE* out) {
          TWhoisFollowSettings settings;
          // Ctrl-C during a list ends the exchanges in flight.
          settings.Interrupted = &gInterrupted;
-         return RunWhoisFollow(name, out, settings);
+         return json ? RunWhoisFollowJson(name, out, settings)
+                     : RunWhoisFollow(name, out, settings);
        };
      }},
-    {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
-    {{"ping", true, {"-4", "-6"}},
+    {{"mx", true, {"--json"}},
+     [](const TCliArgs& args) -> TNameCommand { return args.Has("--json") ? RunMxJson : RunMx; }},
+    {{"ping", true, {"-4", "-6", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
-         return RunPing(name, options, out);
+       const auto run = args.Has("--json") ? RunPingJson : RunPing;
+       return [options = PingOptionsOf(args), run](const std::string& name, std::FILE* out) {
+         return run(name, options, out);
        };
      },
      CheckFamily},
-    {{"trace", true, {"-4", "-6"}},
+    {{"trace", true, {"-4", "-6", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
-         return RunTrace(name, options, out);
+       const auto run = args.Has("--json") ? RunTraceJson : RunTrace;
+       return [options = PingOptionsOf(args), run](const std::string& name, std::FILE* out) {
+         return run(name, options, out);
        };
      },
      CheckFamily},
@@ -186,16 +197,25 @@ const TCliCommand kCommands[] = {
     {{"info", false, {}}, nullptr},
 };
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings) {
+// With --json every command but rdap prints one object on one line per
+// name, so a list of them is JSON Lines without headings. rdap prints the
+// servers' documents as they were served (several lines, and two documents
+// when it follows the registrar), so its blocks keep their headings.
+bool JsonLines(const TCliArgs& args) {
+  return args.Has("--json") && args.command != "rdap";
+}
+
+int RunListFromStandardInput(const TNameCommand& command, const TCliArgs& args) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   TListOptions options;
-  options.jobs = jobs;
+  options.jobs = args.jobs;
+  options.headings = !JsonLines(args);
+  options.shard = args.shard;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
   options.interrupted = &gInterrupted;
-  options.headings = headings;
   return RunList(STDIN_FILENO, stdout, command, options);
 }
 
@@ -231,9 +251,7 @@ int main(int argc, char** argv) {
   try {
     if (args.command == "info") return RunInfo(stdout);
     const TNameCommand command = chosen->bind(args);
-    // JSON Lines: one object per name, without headings or empty lines.
-    const bool jsonLines = args.command == "dns" && args.Has("--json");
-    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
+    if (args.list) return RunListFromStandardInput(command, args);
     return command(args.name, stdout);
   } catch (...) {
     // The components could not even be set up (no socket library).

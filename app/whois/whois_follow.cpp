@@ -43,16 +43,21 @@ std::string KeyOf(const TWhoisReferral& server) {
 }
 
 void WriteLine(std::FILE* out, const std::string& line) {
+  if (!out) return;
   std::fwrite(line.data(), 1, line.size(), out);
   std::fputc('\n', out);
 }
 
-// The answer as the plain whois prints it: every line break one LF, and a
-// last line without one ended.
-void WriteAnswer(std::FILE* out, const std::string& answer) {
-  const std::string text = NormaliseLineBreaks(answer);
+// The answer as the plain whois prints it (line breaks already one LF each),
+// a last line without one ended.
+void WriteAnswer(std::FILE* out, const std::string& text) {
+  if (!out) return;
   std::fwrite(text.data(), 1, text.size(), out);
   if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
+}
+
+void Flush(std::FILE* out) {
+  if (out) std::fflush(out);
 }
 
 }  // namespace
@@ -63,7 +68,8 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
     wire = ToWireName(LowerAsciiLetters(name));
   } catch (const EIdnNameRefused&) {
     WriteLine(out, kErrorWhois);
-    std::fflush(out);
+    if (settings.Events) settings.Events->Failed(TLookupFailure::NameRefused, 0);
+    Flush(out);
     return 1;
   }
   const std::string topLevel = domaineext(wire);
@@ -84,8 +90,9 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
   for (int referrals = 0;; ++referrals) {
     if (!asked.empty()) WriteLine(out, "");
     WriteLine(out, Heading(server));
-    std::fflush(out);
+    Flush(out);
     asked.insert(KeyOf(server));
+    if (settings.Events) settings.Events->WhoisAsked(server.Host, server.Port, query);
     std::string answer;
     try {
       answer = settings.Query ? settings.Query(server.Host, server.Port, query)
@@ -94,11 +101,15 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
       return 1;
     } catch (...) {
       WriteLine(out, kErrorWhois);
-      std::fflush(out);
+      Flush(out);
+      if (settings.Events)
+        settings.Events->Failed(WhoisFailureOf(std::current_exception()), 0);
       return 1;
     }
-    WriteAnswer(out, answer);
-    std::fflush(out);
+    const std::string text = NormaliseLineBreaks(answer);
+    WriteAnswer(out, text);
+    Flush(out);
+    if (settings.Events) settings.Events->WhoisAnswered(text);
     if (referrals == kMaxWhoisReferrals) return 0;
     const auto next = FindWhoisReferral(answer);
     // A server asked already (the one just asked included) ends the chain.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/lookup/domain_helpers.h"
+#include "app/lookup/lookup_events.h"
 
 namespace quillon {
 
@@ -28,12 +29,17 @@ struct TWhoisFollowSettings {
   // One whois exchange (host, port, query → answer); raises on failure. The
   // default connects with TIdWhois.
   std::function<std::string(const std::string& host, int port, const std::string& query)> Query;
+  // Told of each server asked (WhoisAsked), then of its answer
+  // (WhoisAnswered, line breaks normalised) or failure (Failed); a refused
+  // name is a Failed alone. nullptr: nobody.
+  TLookupEvents* Events = nullptr;
 };
 
 // Writes `% whois server: HOST` and the answer of each server asked, an
 // empty line between two answers, and "Error Whois" under the heading of a
 // server that failed. Returns 0 when every server asked answered, 1 when one
-// failed or the name was refused.
+// failed or the name was refused. With `out` nullptr nothing is written (the
+// events alone tell what happened).
 int RunWhoisFollow(const std::string& name, std::FILE* out,
                    const TWhoisFollowSettings& settings = {});
 
