@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Validates what quillon-cli --json printed against a schema of docs/schema/.
 
-    validate-json.py SCHEMA [FILE]        every JSON value of FILE (or standard
-                                          input) against SCHEMA
+    validate-json.py SCHEMA                every JSON value of standard input
+                                          against SCHEMA: one line per problem,
+                                          then "N valid"
+    validate-json.py SCHEMA FILE [SCHEMA FILE ...]
+                                          each FILE against the SCHEMA before
+                                          it: one line "FILE<TAB>ok<TAB>N" or
+                                          "FILE<TAB>bad<TAB>PROBLEMS" per FILE
     validate-json.py --check-schemas DIR  every *.json of DIR is a valid schema
 
 The input is a stream of JSON values (JSON Lines, or documents spanning
-several lines as rdap --json prints them). Prints one line per invalid value
-and a last line "N valid", "N valid, M invalid" or "no JSON value"; exits 0
-only when there is at least one value and every one is valid.
+several lines as rdap --json prints them), strict UTF-8. Exits 0 only when
+every input holds at least one value and every value is valid.
 Needs python3-jsonschema (Debian).
 """
 import glob
@@ -40,45 +44,57 @@ def check_schemas(folder):
     return 0 if files else 1
 
 
-def main(argv):
-    if len(argv) == 3 and argv[1] == "--check-schemas":
-        return check_schemas(argv[2])
-    if len(argv) not in (2, 3):
-        print(__doc__.strip(), file=sys.stderr)
-        return 2
-    with open(argv[1], encoding="utf-8") as f:
+def validate(schema_path, data):
+    """The problems of `data` (bytes) against the schema: a list of lines,
+    and the number of valid values."""
+    with open(schema_path, encoding="utf-8") as f:
         schema = json.load(f)
     validator = jsonschema.Draft7Validator(schema, format_checker=jsonschema.FormatChecker())
-    if len(argv) == 3:
-        with open(argv[2], "rb") as f:
-            data = f.read()
-    else:
-        data = sys.stdin.buffer.read()
     # Strict UTF-8: quillon-cli must never print anything else.
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as e:
-        print(f"not UTF-8: {e}")
-        return 1
-    valid = invalid = 0
+        return [f"not UTF-8: {e}"], 0
+    problems = []
+    valid = 0
     try:
         for number, value in enumerate(values(text), 1):
-            errors = sorted(validator.iter_errors(value), key=lambda e: list(e.absolute_path))
+            errors = list(validator.iter_errors(value))
             if errors:
-                invalid += 1
                 best = jsonschema.exceptions.best_match(errors)
                 where = "/".join(str(p) for p in best.absolute_path) or "(top)"
-                print(f"value {number}: {where}: {best.message}")
+                problems.append(f"value {number}: {where}: {best.message}")
             else:
                 valid += 1
     except json.JSONDecodeError as e:
-        print(f"not JSON: {e}")
-        return 1
-    if valid + invalid == 0:
-        print("no JSON value")
-        return 1
-    print(f"{valid} valid" + (f", {invalid} invalid" if invalid else ""))
-    return 0 if invalid == 0 else 1
+        problems.append(f"not JSON: {e}")
+    if valid == 0 and not problems:
+        problems.append("no JSON value")
+    return problems, valid
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "--check-schemas":
+        return check_schemas(argv[2])
+    if len(argv) == 2:
+        problems, valid = validate(argv[1], sys.stdin.buffer.read())
+        for line in problems:
+            print(line)
+        print(f"{valid} valid" + (f", {len(problems)} problems" if problems else ""))
+        return 1 if problems else 0
+    if len(argv) < 3 or len(argv) % 2 != 1:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    status = 0
+    for schema_path, path in zip(argv[1::2], argv[2::2]):
+        with open(path, "rb") as f:
+            problems, valid = validate(schema_path, f.read())
+        if problems:
+            status = 1
+            print(f"{path}\tbad\t" + " | ".join(problems))
+        else:
+            print(f"{path}\tok\t{valid}")
+    return status
 
 
 if __name__ == "__main__":
