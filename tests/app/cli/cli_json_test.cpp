@@ -428,6 +428,40 @@ TEST(JsonReport, SchemasRefuseWhatTheDocsDoNotAllow) {
     EXPECT_NE(problems[i], "") << items[i].second << " accepted by " << items[i].first;
 }
 
+// Every example of docs/json.md (a ```json block after a line
+// "<!-- schema: NAME -->") is valid against its schema, and every schema of
+// docs/schema/ has one.
+TEST(JsonDocs, ExamplesAreValidAgainstTheSchemas) {
+  const std::string source = QUILLON_SOURCE_DIR;
+  std::ifstream in(source + "/docs/json.md");
+  ASSERT_TRUE(in) << "docs/json.md";
+  std::vector<std::pair<std::string, std::string>> examples;
+  std::string line, schema;
+  bool inBlock = false;
+  while (std::getline(in, line)) {
+    if (inBlock) {
+      if (line == "```")
+        inBlock = false;
+      else
+        examples.back().second += line + "\n";
+    } else if (line.rfind("<!-- schema: ", 0) == 0) {
+      schema = line.substr(13, line.find(' ', 13) - 13);
+    } else if (line == "```json" && !schema.empty()) {
+      examples.emplace_back(schema, "");
+      inBlock = true;
+      schema.clear();
+    }
+  }
+  std::set<std::string> shown;
+  for (const auto& e : examples) shown.insert(e.first);
+  for (const auto& file : std::filesystem::directory_iterator(source + "/docs/schema"))
+    EXPECT_EQ(shown.count(file.path().stem().string()), 1u)
+        << "no example of " << file.path().filename();
+  const auto problems = SchemaProblems(examples);
+  for (size_t i = 0; i < examples.size(); ++i)
+    EXPECT_EQ(problems[i], "") << examples[i].first << ": " << examples[i].second;
+}
+
 class JsonOperations : public ::testing::Test {
  protected:
   void TearDown() override {
