@@ -26,8 +26,14 @@ uint64_t NameHash(std::string_view name);
 inline uint32_t ShardOf(std::string_view name, uint32_t count) {
   return static_cast<uint32_t>(NameHash(name) % count);
 }
-inline bool InShard(std::string_view name, const TShard& shard) {
-  return ShardOf(name, shard.count) == shard.index;
+
+// The part of a list's line that is hashed: the name, up to the first blank
+// (a dns line `NAME TYPE` goes to the shard of its NAME).
+inline std::string_view ShardKey(std::string_view line) {
+  return line.substr(0, line.find_first_of(" \t"));
+}
+inline bool InShard(std::string_view line, const TShard& shard) {
+  return ShardOf(ShardKey(line), shard.count) == shard.index;
 }
 
 // "K/N" in decimal digits with 0 <= K < N <= kMaxShards; nothing otherwise.

@@ -54,6 +54,12 @@ TEST(Shard, TheHashIsFnv1a64OfTheBytes) {
   EXPECT_EQ(NameHash("foobar"), 0x85944171f73967e8ULL);
   EXPECT_EQ(ShardOf("foobar", 7), 0x85944171f73967e8ULL % 7);
   EXPECT_EQ(ShardOf("anything", 1), 0u);
+  // A list's line is hashed by its name: `NAME TYPE` (dns) goes with NAME.
+  EXPECT_EQ(ShardKey("example.com MX"), "example.com");
+  EXPECT_EQ(ShardKey("example.com\tTXT"), "example.com");
+  EXPECT_EQ(ShardKey("example.com"), "example.com");
+  for (uint32_t k = 0; k < 7; ++k)
+    EXPECT_EQ(InShard("foobar AAAA", TShard{k, 7}), k == ShardOf("foobar", 7));
 }
 
 TEST(Shard, EveryNameFallsInExactlyOneShard) {
