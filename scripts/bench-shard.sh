@@ -139,24 +139,24 @@ wall() { awk -v k="$1" '$1 == k && $2 > 0 {print $3 / 1000}' "$work/times" | med
 worker() {  # kind worker field
   for r in $(seq 1 "$runs"); do awk -v f="$3" '{print $f}' "$work/$1.$r.w$2"; done | median
 }
-fmt() { awk -v v="$1" -v s="$2" 'BEGIN {printf "%.1f", v * s}'; }
+fmt() { awk -v v="$1" -v m="${2:-1}" -v d="${3:-1}" 'BEGIN {printf "%.1f", v * m / d}'; }  # value [times] [over]
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 
 w_single=$(wall single100000)
 w_shards=$(wall shards100000)
 w_small=$(wall single10000)
-rss_single=$(fmt "$(worker single100000 0 3)" 1/1024)
+rss_single=$(fmt "$(worker single100000 0 3)" 1 1024)
 cpu_single=$(fmt "$(awk -v u="$(worker single100000 0 1)" -v s="$(worker single100000 0 2)" 'BEGIN {print u + s}')" 1000)
 rss_shard=() cpu_shard=()
 for k in 0 1 2 3; do
-  rss_shard+=("$(fmt "$(worker shards100000 $k 3)" 1/1024)")
+  rss_shard+=("$(fmt "$(worker shards100000 $k 3)" 1 1024)")
   cpu_shard+=("$(fmt "$(awk -v u="$(worker shards100000 $k 1)" -v s="$(worker shards100000 $k 2)" 'BEGIN {print u + s}')" 1000)")
 done
 rss_shard_max=$(printf '%s\n' "${rss_shard[@]}" | sort -g | tail -1)
 cpu_shards=$(printf '%s\n' "${cpu_shard[@]}" | awk '{t += $1} END {printf "%.1f", t}')
-per10k=$(fmt "$w_small" 1000/10000)
-per100k=$(fmt "$w_single" 1000/100000)
-per_shards=$(fmt "$w_shards" 1000/100000)
+per10k=$(fmt "$w_small" 1000 10000)
+per100k=$(fmt "$w_single" 1000 100000)
+per_shards=$(fmt "$w_shards" 1000 100000)
 
 bench_lines=(
   "BENCH shard_mx100000_single_wall $(fmt "$w_single" 1) ms"
