@@ -57,6 +57,7 @@ test-sanitize: deps
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
 	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
+	tests/app/cli/test_app_cli_json \
 	tests/tls/test_tls tests/app/rdap/test_app_rdap
 test-tsan: deps
 	@cmake --preset tsan >/dev/null

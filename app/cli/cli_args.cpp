@@ -45,9 +45,12 @@ std::string TCliArgs::Value(const std::string& option) const {
 TCliArgs ParseCliArgs(const std::vector<std::string>& args,
                       std::span<const TCliCommandInfo> commands) {
   const std::string jobsError = "-j needs a number from 1 to " + std::to_string(kMaxJobs);
+  const std::string shardError =
+      "--shard needs K/N with 0 <= K < N <= " + std::to_string(kMaxShards);
   size_t i = 0;
   int jobs = kDefaultJobs;
   bool jobsGiven = false;
+  std::optional<TShard> shard;
   // Global options come before the command.
   while (i < args.size() && IsOption(args[i])) {
     const std::string& arg = args[i];
@@ -56,6 +59,21 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
       TCliArgs a;
       a.action = arg == "--version" ? TCliArgs::Action::Version : TCliArgs::Action::Help;
       return a;
+    }
+    if (arg == "--shard" || arg.rfind("--shard=", 0) == 0) {
+      std::string text;
+      if (arg == "--shard") {
+        if (i + 1 >= args.size()) return Usage(shardError);
+        text = args[i + 1];
+        i += 2;
+      } else {
+        text = arg.substr(8);
+        i += 1;
+      }
+      if (shard) return Usage("--shard given twice");
+      shard = ParseShard(text);
+      if (!shard) return Usage(shardError);
+      continue;
     }
     std::string value;
     if (arg == "-j") {
@@ -78,6 +96,7 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
   a.action = TCliArgs::Action::Run;
   a.command = args[i++];
   a.jobs = jobs;
+  a.shard = shard;
   const auto info = std::find_if(commands.begin(), commands.end(),
                                  [&](const TCliCommandInfo& c) { return a.command == c.name; });
   if (info == commands.end()) return Usage("unknown command '" + a.command + "'");
@@ -86,6 +105,7 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
   if (!info->takesName) {
     if (!rest.empty()) return Usage(a.command + " takes no argument");
     if (jobsGiven) return Usage("-j applies to a list of names (" + a.command + " has none)");
+    if (shard) return Usage("--shard applies to a list of names (" + a.command + " has none)");
     return a;
   }
   // Options first, in any order, then the NAME (or `-`), then the command's
@@ -135,6 +155,7 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
   }
   if (!named) return Usage(oneName);
   if (!a.list && jobsGiven) return Usage("-j applies to a list of names (NAME -)");
+  if (!a.list && shard) return Usage("--shard applies to a list of names (NAME -)");
   return a;
 }
 

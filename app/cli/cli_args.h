@@ -1,12 +1,15 @@
 // quillon-cli's command line, parsed apart from running it: global options
-// (-j N), the command, the command's own options and its NAME, or `-` for a
+// (-j N, --shard K/N), the command, the command's own options and its NAME, or `-` for a
 // list of names on standard input. Usage errors come back as their text.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "app/cli/cli_shard.h"
 
 namespace quillon {
 
@@ -44,6 +47,7 @@ struct TCliArgs {
   std::vector<std::string> words;    // after the NAME, as given
   bool list = false;                 // NAME was `-`
   int jobs = kDefaultJobs;
+  std::optional<TShard> shard;       // --shard K/N: only that shard of the list
 
   bool Has(const std::string& option) const;
   // The value given to `option`, or empty text when it was not given.

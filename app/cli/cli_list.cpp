@@ -175,6 +175,7 @@ void TListRun::ReadNamesUntilEnd() {
     const TNameReader::Got got = reader.Next(name, kReadSliceMs);
     if (got == TNameReader::Got::End) return;
     if (got == TNameReader::Got::Waiting) continue;
+    if (options_.shard && !InShard(name, *options_.shard)) continue;
     auto slot = std::make_unique<TSlot>();
     slot->name = std::move(name);
     std::unique_lock lock(mutex_);

@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_shard.h"
 
 namespace quillon {
 
@@ -48,6 +50,8 @@ struct TListOptions {
   // Starts one of the list's threads (by default a std::jthread); tests make
   // it fail as the system does when it can create no more threads.
   std::function<std::jthread(std::function<void()> body)> startThread;
+  // Only the names of this shard run; the others are skipped as read.
+  std::optional<TShard> shard;
 };
 
 // Runs the list; answers 0 when every name ended normally, 1 when at least

@@ -18,6 +18,7 @@
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
+#include "app/cli/cli_json.h"
 #include "app/cli/cli_list.h"
 #include "app/cli/cli_output.h"
 #include "app/cli/cli_run_stop.h"
@@ -37,7 +38,7 @@ using namespace quillon;
 
 constexpr const char* kUsage =
     "Usage: quillon-cli COMMAND [OPTIONS] NAME\n"
-    "       quillon-cli [-j N] COMMAND [OPTIONS] -\n"
+    "       quillon-cli [-j N] [--shard K/N] COMMAND [OPTIONS] -\n"
     "Network information from the command line.\n"
     "\n"
     "Commands:\n"
@@ -70,6 +71,8 @@ constexpr const char* kUsage =
     "               record of an address; UDP (then TCP when truncated) or\n"
     "               --tcp; --short prints only the data, --json one object\n"
     "  info         show the on-line state, public and local address\n"
+    "  whois, mx, ping and trace take --json before NAME: one JSON object\n"
+    "               per run on one line instead of the text lines\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
@@ -78,8 +81,11 @@ constexpr const char* kUsage =
     "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
     "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
     "input order. On a terminal, standard error shows the progress. For dns a\n"
-    "line may be 'NAME TYPE'; with --json each name gives one JSON line and no\n"
-    "heading; --rate QPS caps the questions sent per second over the run.\n"
+    "line may be 'NAME TYPE'; --rate QPS caps the questions sent per second\n"
+    "over the run. With --json (not rdap) each name gives one JSON line and\n"
+    "no heading (JSON Lines). --shard K/N (0 <= K < N <= 65536) runs only the\n"
+    "names whose hash (FNV-1a 64 of the name as read, modulo N) is K: N runs\n"
+    "cover every name once.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did) or the output could not be written, 2 usage error, 130 a list\n"
@@ -163,23 +169,33 @@ TNameCommand BindDns(const TCliArgs& args) {
 }
 
 const TCliCommand kCommands[] = {
-    {{"whois", true, {"--follow"}},
+    {{"whois", true, {"--follow", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       if (!args.Has("--follow")) return RunWhois;
-       return WhoisFollow;
+       const bool json = args.Has("--json");
+       if (!args.Has("--follow")) return json ? RunWhoisJson : RunWhois;
+       if (!json) return WhoisFollow;
+       return [](const std::string& name, std::FILE* out) {
+         TWhoisFollowSettings settings;
+         // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
+         settings.Interrupted = &ThisThreadStopFlag();
+         return RunWhoisFollowJson(name, out, settings);
+       };
      }},
-    {{"mx", true, {}}, [](const TCliArgs&) -> TNameCommand { return RunMx; }},
-    {{"ping", true, {"-4", "-6"}},
+    {{"mx", true, {"--json"}},
+     [](const TCliArgs& args) -> TNameCommand { return args.Has("--json") ? RunMxJson : RunMx; }},
+    {{"ping", true, {"-4", "-6", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
-         return RunPing(name, options, out);
+       const auto run = args.Has("--json") ? RunPingJson : RunPing;
+       return [options = PingOptionsOf(args), run](const std::string& name, std::FILE* out) {
+         return run(name, options, out);
        };
      },
      CheckFamily},
-    {{"trace", true, {"-4", "-6"}},
+    {{"trace", true, {"-4", "-6", "--json"}},
      [](const TCliArgs& args) -> TNameCommand {
-       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
-         return RunTrace(name, options, out);
+       const auto run = args.Has("--json") ? RunTraceJson : RunTrace;
+       return [options = PingOptionsOf(args), run](const std::string& name, std::FILE* out) {
+         return run(name, options, out);
        };
      },
      CheckFamily},
@@ -208,13 +224,20 @@ const TCliCommand kCommands[] = {
     {{"info", false, {}}, nullptr},
 };
 
+// With --json every command but rdap prints one object on one line per
+// name, so a list of them is JSON Lines without headings. rdap prints the
+// servers' documents as they were served (several lines, and two documents
+// when it follows the registrar), so its blocks keep their headings.
+bool JsonLines(const TCliArgs& args) {
+  return args.Has("--json") && args.command != "rdap";
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
   return 2;
 }
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings, bool words,
-                              std::FILE* out) {
+int RunListFromStandardInput(const TNameCommand& command, const TCliArgs& args, std::FILE* out) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -222,16 +245,19 @@ int RunListFromStandardInput(const TNameCommand& command, int jobs, bool heading
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   TListOptions options;
-  options.jobs = jobs;
+  options.jobs = args.jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
   options.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
   options.interrupted = &gInterrupted;
-  options.headings = headings;
-  options.words = words;
+  options.headings = !JsonLines(args);
+  options.shard = args.shard;
+  // dns lines hold NAME TYPE.
+  options.words = args.command == "dns";
   // JSON Lines: a refused line is an object as well.
-  if (!headings)
-    options.writeRefusal = [](const std::string& line, std::FILE* to) {
+  if (!options.headings)
+    options.writeRefusal = [command = args.command](const std::string& line, std::FILE* to) {
       nlohmann::json refusal;
+      if (command != "dns") refusal["command"] = command;
       refusal["name"] = line;
       refusal["error"] = "the name holds a NUL byte";
       PrintJson(to, refusal);
@@ -260,10 +286,7 @@ int Run(const TCliArgs& args, std::FILE* out) {
   try {
     if (args.command == "info") return RunInfo(out);
     const TNameCommand command = chosen->bind(args);
-    // JSON Lines: one object per name, without headings or empty lines.
-    const bool jsonLines = args.command == "dns" && args.Has("--json");
-    if (args.list)
-      return RunListFromStandardInput(command, args.jobs, !jsonLines, args.command == "dns", out);
+    if (args.list) return RunListFromStandardInput(command, args, out);
     return command(args.name, out);
   } catch (...) {
     // The components could not even be set up (no socket library).

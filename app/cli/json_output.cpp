@@ -11,7 +11,16 @@ std::string JsonLine(const nlohmann::json& value) {
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+std::string JsonLine(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 void PrintJson(std::FILE* out, const nlohmann::json& value) {
+  const std::string line = JsonLine(value) + "\n";
+  std::fwrite(line.data(), 1, line.size(), out);
+}
+
+void PrintJson(std::FILE* out, const nlohmann::ordered_json& value) {
   const std::string line = JsonLine(value) + "\n";
   std::fwrite(line.data(), 1, line.size(), out);
 }

@@ -12,8 +12,11 @@ namespace quillon {
 
 // The value as one line of JSON, without the line end.
 std::string JsonLine(const nlohmann::json& value);
+// The same for an object whose members keep the order they were added in.
+std::string JsonLine(const nlohmann::ordered_json& value);
 
 // Writes the value and a line end to `out`.
 void PrintJson(std::FILE* out, const nlohmann::json& value);
+void PrintJson(std::FILE* out, const nlohmann::ordered_json& value);
 
 }  // namespace quillon

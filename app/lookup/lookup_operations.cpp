@@ -104,6 +104,10 @@ void TLookupOperations::Colour(TInfoLabel label, TColour colour) {
   if (!interrupted_.load()) view_.SetColour(label, colour);
 }
 
+void TLookupOperations::ReportFailure(TLookupFailure failure, int dnsStatus) {
+  if (TLookupEvents* e = Event()) e->Failed(failure, dnsStatus);
+}
+
 void TLookupOperations::RunOperation(int code, const std::string& hostText) {
   failed_ = false;
   try {
@@ -150,6 +154,7 @@ void TLookupOperations::Whois(const std::string& hostText) {
     } catch (const EIdnNameRefused&) {
       failed_ = true;
       Append(kErrorWhois);
+      ReportFailure(TLookupFailure::NameRefused);
       return;
     }
     server = WhoisServerOf(domaineext(wireName));
@@ -157,16 +162,19 @@ void TLookupOperations::Whois(const std::string& hostText) {
   }
   IdWhois1.SetHost(server);
   IdWhois1.SetPort(WhoisPort);
+  if (TLookupEvents* e = Event()) e->WhoisAsked(IdWhois1.Host(), WhoisPort, query);
   // However the server trickles its answer, the whole exchange ends in time:
   // past the limit it fails as a silent server does.
   WhoisTransport.Arm(WhoisTimeLimit, 0);
   try {
-    const std::string answer = IdWhois1.QueryWhois(query);
+    const std::string answer = NormaliseLineBreaks(IdWhois1.QueryWhois(query));
     CheckInterrupted();
-    Replace(NormaliseLineBreaks(answer));
+    Replace(answer);
+    if (TLookupEvents* e = Event()) e->WhoisAnswered(answer);
   } catch (...) {
     failed_ = true;
     Append(kErrorWhois);
+    ReportFailure(WhoisFailureOf(std::current_exception()));
   }
   WhoisTransport.Disarm();
   try {
@@ -181,12 +189,21 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
   IdDNSResolver1.Host = getdns(ResolvConfPath);
   IdDNSResolver1.Port = DnsPort;
   IdDNSResolver1.QueryRecords = TQueryType{qtMX};
+  // Cleared, so that a failure shows by it whether a reply was read.
+  IdDNSResolver1.Header().FlagWord = 0;
+  std::string domain;
   try {
-    IdDNSResolver1.RunQuery(Trim(nowww(ToWireName(hostText))));
+    domain = Trim(nowww(ToWireName(hostText)));
+    if (TLookupEvents* e = Event()) e->MxAsked(domain, IdDNSResolver1.Host);
+    IdDNSResolver1.RunQuery(domain);
   } catch (...) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorNoMx + hostText);
+    int status = 0;
+    const TLookupFailure failure =
+        DnsFailureOf(std::current_exception(), IdDNSResolver1, domain, status);
+    ReportFailure(failure, status);
     return;
   }
   Append("Found DNS entry for " + hostText);
@@ -199,6 +216,7 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
     if (!mx) continue;  // the resolver gives the MX kind to MX records only
     found = true;
     Append("Found #" + std::to_string(i + 1) + ": " + mx->Exchange);
+    if (TLookupEvents* e = Event()) e->MxExchanger(mx->Exchange, mx->MxPreference);
   }
   if (!found) Append("but no MX entry !");
 }
@@ -219,10 +237,13 @@ bool TLookupOperations::PrepareIcmp(int ttl) {
   failed_ = true;
   // Only a refusal says that the rights are missing; out of descriptors or
   // buffers is another fault, named as such.
-  if (code == kSocketAccessDenied)
+  if (code == kSocketAccessDenied) {
     Append(kErrorIcmpNotAllowed);
-  else
+    ReportFailure(TLookupFailure::IcmpNotAllowed);
+  } else {
     Append(kErrorIcmpSocket + SocketFailureReason(code));
+    ReportFailure(TLookupFailure::IcmpSocketFailed);
+  }
   return false;
 }
 
@@ -260,8 +281,10 @@ bool TLookupOperations::ResolveIcmpHost(const std::string& hostText) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorHostNotFound + hostText);
+    ReportFailure(HostFailureOf(std::current_exception()));
     return false;
   }
+  if (TLookupEvents* e = Event()) e->EchoTarget(IdIcmpClient.Host);
   const int family = AddressFamilyOf(IdIcmpClient.Host);
   if (family == IdIcmpClient.IPVersion()) return true;
   IdIcmpClient.SetIPVersion(family);
@@ -276,6 +299,7 @@ bool TLookupOperations::SendOneEcho(const std::string& hostText) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorHostNotFound + hostText);
+    ReportFailure(TLookupFailure::EchoFailed);
     return false;
   }
 }
@@ -312,11 +336,13 @@ void TLookupOperations::IdIcmpClientReply(TIdBaseComponent* sender, const TReply
   }
   LastReplyAddress = status.SourceAddress;
   const int roundTrip = static_cast<int>(status.RoundTripMs);
+  std::string name;  // the replier's name, on the lines that show it
   switch (status.Outcome) {
     case roEchoReply:
       if (client->Tag.load() != 2) Append("");
+      name = HostNameOf(status.SourceAddress);
       Append(Sprintf("response from host %s in %d ms.\t[%s]", status.SourceAddress.c_str(),
-                     roundTrip, HostNameOf(status.SourceAddress).c_str()));
+                     roundTrip, name.c_str()));
       ReplyTimeTotal += status.RoundTripMs;
       ++ReplyCount;
       break;
@@ -331,10 +357,12 @@ void TLookupOperations::IdIcmpClientReply(TIdBaseComponent* sender, const TReply
                      status.SourceAddress.c_str()));
       break;
     case roTtlExpired:
+      name = HostNameOf(status.SourceAddress);
       Append(Sprintf("%d :\t%s\tin %d ms\t[%s]", client->PacketTtl(), status.SourceAddress.c_str(),
-                     roundTrip, HostNameOf(status.SourceAddress).c_str()));
+                     roundTrip, name.c_str()));
       break;
   }
+  if (TLookupEvents* e = Event()) e->EchoReported(status, client->PacketTtl(), name);
 }
 
 void TLookupOperations::LocalInfo() {

@@ -13,6 +13,7 @@
 
 #include "app/lookup/domain_helpers.h"
 #include "app/lookup/interruptible.h"
+#include "app/lookup/lookup_events.h"
 #include "app/lookup/lookup_view.h"
 #include "app/lookup/lookup_worker.h"
 #include "app/lookup/public_address.h"
@@ -62,6 +63,8 @@ class TLookupOperations final : public TOperationRunner {
   // True when the last operation wrote its failure line ("Offline" for
   // local information).
   bool LastOperationFailed() const { return failed_; }
+  // True once Interrupt was called.
+  bool Interrupted() const { return interrupted_.load(); }
 
   void LocalInfo();
   void Whois(const std::string& hostText);
@@ -85,6 +88,9 @@ class TLookupOperations final : public TOperationRunner {
   int IcmpFamily = Id_PF_UNSPEC;
   std::chrono::milliseconds PublicAddressTimeLimit = kPublicAddressTimeLimit;
   std::chrono::milliseconds WhoisTimeLimit = kWhoisTimeLimit;
+  // Receives what the operations find, beside the lines (quillon-cli
+  // --json); nullptr: nobody.
+  TLookupEvents* Events = nullptr;
 
   // Shared state of the ping and trace route (worker's thread only).
   std::string LastReplyAddress;
@@ -99,6 +105,9 @@ class TLookupOperations final : public TOperationRunner {
   void Caption(TInfoLabel label, const std::string& caption);
   void Colour(TInfoLabel label, TColour colour);
   void CheckInterrupted() const;
+  // The events, silenced once interrupted as the view is.
+  TLookupEvents* Event() const { return interrupted_.load() ? nullptr : Events; }
+  void ReportFailure(TLookupFailure failure, int dnsStatus = 0);
   // False (after writing the permission line, or the socket failure line
   // with its reason) when the ICMP socket cannot be opened with this
   // time-to-live.

@@ -82,21 +82,30 @@ std::optional<std::pair<TWhoisReferral, std::string>> NextServer(
 }
 
 void WriteLine(std::FILE* out, const std::string& line) {
+  if (!out) return;
   std::fwrite(line.data(), 1, line.size(), out);
   std::fputc('\n', out);
 }
 
-// The answer as the plain whois prints it: every line break one LF, and a
-// last line without one ended.
-void WriteAnswer(std::FILE* out, const std::string& answer) {
-  const std::string text = NormaliseLineBreaks(answer);
+// The answer as the plain whois prints it (line breaks already one LF each),
+// a last line without one ended.
+void WriteAnswer(std::FILE* out, const std::string& text) {
+  if (!out) return;
   std::fwrite(text.data(), 1, text.size(), out);
   if (!text.empty() && text.back() != '\n') std::fputc('\n', out);
 }
 
-int FailUnderHeading(std::FILE* out) {
+void Flush(std::FILE* out) {
+  if (out) std::fflush(out);
+}
+
+// "Error Whois" under the heading of the server that failed, and the
+// failure told to whoever listens.
+int FailUnderHeading(std::FILE* out, const TWhoisFollowSettings& settings,
+                     TLookupFailure failure) {
   WriteLine(out, kErrorWhois);
-  std::fflush(out);
+  Flush(out);
+  if (settings.Events) settings.Events->Failed(failure, 0);
   return 1;
 }
 
@@ -116,9 +125,7 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
     try {
       wire = ToWireName(LowerAsciiLetters(name));
     } catch (const EIdnNameRefused&) {
-      WriteLine(out, kErrorWhois);
-      std::fflush(out);
-      return 1;
+      return FailUnderHeading(out, settings, TLookupFailure::NameRefused);
     }
     const std::string topLevel = domaineext(wire);
     domain = query = Trim(nowww(wire));
@@ -142,21 +149,24 @@ int RunWhoisFollow(const std::string& name, std::FILE* out, const TWhoisFollowSe
   for (int referrals = 0;; ++referrals) {
     if (!asked.empty()) WriteLine(out, "");
     WriteLine(out, Heading(server));
-    std::fflush(out);
+    Flush(out);
     asked.insert(KeyOf(server));
+    if (settings.Events) settings.Events->WhoisAsked(server.Host, server.Port, query);
     std::string answer;
     try {
       // A referral whose name did not resolve cannot be asked.
-      if (reachAt.empty()) return FailUnderHeading(out);
+      if (reachAt.empty()) return FailUnderHeading(out, settings, TLookupFailure::WhoisConnection);
       answer = settings.Query ? settings.Query(reachAt, server.Port, query)
                               : QueryWithClient(reachAt, server.Port, query, settings);
     } catch (const EOperationInterrupted&) {
       return 1;
     } catch (...) {
-      return FailUnderHeading(out);
+      return FailUnderHeading(out, settings, WhoisFailureOf(std::current_exception()));
     }
-    WriteAnswer(out, answer);
-    std::fflush(out);
+    const std::string text = NormaliseLineBreaks(answer);
+    WriteAnswer(out, text);
+    Flush(out);
+    if (settings.Events) settings.Events->WhoisAnswered(text);
     if (referrals == kMaxWhoisReferrals) return 0;
     auto next = NextServer(answer, asked, settings);
     if (!next) return 0;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/lookup/domain_helpers.h"
+#include "app/lookup/lookup_events.h"
 #include "app/lookup/lookup_operations.h"
 #include "app/whois/whois_referral.h"
 
@@ -40,6 +41,10 @@ struct TWhoisFollowSettings {
   // One whois exchange (host, port, query → answer); raises on failure. The
   // default connects with TIdWhois.
   std::function<std::string(const std::string& host, int port, const std::string& query)> Query;
+  // Told of each server asked (WhoisAsked), then of its answer
+  // (WhoisAnswered, line breaks normalised) or failure (Failed); a refused
+  // name is a Failed alone. nullptr: nobody.
+  TLookupEvents* Events = nullptr;
 };
 
 // Writes `% whois server: HOST` (`[HOST]:PORT` for an IPv6 address with a
@@ -48,7 +53,8 @@ struct TWhoisFollowSettings {
 // An IPv4 or IPv6 address is asked as it is, of whois.iana.org first. The
 // referrals followed are the usable ones (WhoisReferrals) whose host is not,
 // and does not resolve to, a refused address. Returns 0 when every server
-// asked answered, 1 when one failed or the name was refused.
+// asked answered, 1 when one failed or the name was refused. With `out`
+// nullptr nothing is written (the events alone tell what happened).
 int RunWhoisFollow(const std::string& name, std::FILE* out,
                    const TWhoisFollowSettings& settings = {});
 

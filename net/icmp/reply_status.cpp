@@ -88,6 +88,7 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
 
   reader.seek(headerLength + icmp_header::kType);
   const uint8_t type = reader.readU8();
+  const uint8_t code = reader.readU8();
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
@@ -120,6 +121,7 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   status.ByteCount = static_cast<int32_t>(message.size());
   status.SourceAddress = Sprintf("%u.%u.%u.%u", source[0], source[1], source[2], source[3]);
   status.IcmpType = type;
+  status.IcmpCode = code;
   status.Sequence = ids->sequence;
   status.ReceivedTtl = ttl;
   return true;
@@ -142,6 +144,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   if (version != 6 || reader.readU8() != Id_IPPROTO_ICMPV6) return false;
   reader.seek(ip6_header::kSize + icmp_header::kType);
   const uint8_t type = reader.readU8();
+  const uint8_t code = reader.readU8();
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
@@ -173,6 +176,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   status.ByteCount = static_cast<int32_t>(message.size());
   status.SourceAddress = IPv6ToText(bytes);
   status.IcmpType = type;
+  status.IcmpCode = code;
   status.Sequence = ids->sequence;
   status.ReceivedTtl = hopLimit;
   return true;
