@@ -14,6 +14,7 @@
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_list.h"
+#include "app/cli/cli_trace_report.h"
 #include "app/rdap/rdap_lookup.h"
 #include "app/whois/whois_follow.h"
 #include "net/socket/error_text.h"
@@ -64,6 +65,14 @@ extern "C" void OnInterrupt(int) {
   gInterrupted.store(true);
 }
 
+// Ctrl-C sets gInterrupted instead of ending the program.
+void CatchInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
 // The commands: name, whether it takes a NAME (or `-`), the options it
 // accepts before it, how it is bound to them, and the rules between its
 // options that the parser cannot know (empty text when they hold, else the
@@ -87,6 +96,31 @@ TPingOptions PingOptionsOf(const TCliArgs& args) {
   return options;
 }
 
+std::string CheckTrace(const TCliArgs& args) {
+  if (std::string error = CheckFamily(args); !error.empty()) return error;
+  TTraceReportOptions report;
+  bool json = false;
+  return TraceReportOptionsOf(args, report, json);
+}
+
+// trace, or trace --report, whose Ctrl-C prints the report of the cycles
+// done so far.
+TNameCommand BindTrace(const TCliArgs& args) {
+  const TPingOptions ping = PingOptionsOf(args);
+  if (!args.Has("--report"))
+    return [ping](const std::string& name, std::FILE* out) { return RunTrace(name, ping, out); };
+  TTraceReportOptions report;
+  bool json = false;
+  TraceReportOptionsOf(args, report, json);
+  report.family = ping.family;
+  report.concurrent = ping.concurrent;
+  report.interrupted = &gInterrupted;
+  if (!args.list) CatchInterrupt();
+  return [report, json](const std::string& name, std::FILE* out) {
+    return RunTraceReportCommand(name, report, json, out);
+  };
+}
+
 const TCliCommand kCommands[] = {
     {{"whois", true, {"--follow"}},
      [](const TCliArgs& args) -> TNameCommand {
@@ -106,13 +140,12 @@ const TCliCommand kCommands[] = {
        };
      },
      CheckFamily},
-    {{"trace", true, {"-4", "-6"}},
-     [](const TCliArgs& args) -> TNameCommand {
-       return [options = PingOptionsOf(args)](const std::string& name, std::FILE* out) {
-         return RunTrace(name, options, out);
-       };
-     },
-     CheckFamily},
+    {{"trace",
+      true,
+      {"-4", "-6", "--report", {"-c", true}, {"-i", true}, {"-m", true}, {"-W", true}, "-n",
+       "--asn", "--json"}},
+     BindTrace,
+     CheckTrace},
     {{"rdap", true, {"--json"}},
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
@@ -127,10 +160,7 @@ const TCliCommand kCommands[] = {
 };
 
 int RunListFromStandardInput(const TNameCommand& command, int jobs) {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  CatchInterrupt();
   TListOptions options;
   options.jobs = jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
