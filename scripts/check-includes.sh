@@ -22,8 +22,9 @@ net/http    net/socket net/tcp
 app/lookup  net/*
 app/whois   net/* app/lookup
 app/rdap    net/* app/lookup
+app/dns     net/* app/lookup
 app/trace   net/* app/lookup
-app/cli     net/* app/lookup app/whois app/rdap app/trace
+app/cli     net/* app/lookup app/whois app/rdap app/dns app/trace
 app/window  net/* app/lookup
 '
 # System headers that only some folders may include: a pattern on the header
@@ -31,7 +32,7 @@ app/window  net/* app/lookup
 only_in='
 ^Q                  app/window
 ^openssl/           net/tls
-^nlohmann/          app/rdap app/trace app/cli
+^nlohmann/          app/rdap app/dns app/trace app/cli
 ^idn2\.h$           app/lookup
 ^libpsl\.h$         net/http
 '

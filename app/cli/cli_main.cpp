@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,13 @@
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_list.h"
 #include "app/cli/cli_trace_report.h"
+#include "app/cli/json_output.h"
+#include "app/dns/dns_command.h"
+#include "app/dns/reverse_name.h"
 #include "app/rdap/rdap_lookup.h"
 #include "app/whois/whois_follow.h"
+#include "net/dns/dns_message.h"
+#include "net/dns/dns_presentation.h"
 #include "net/socket/error_text.h"
 #include "net/socket/stack.h"
 
@@ -45,15 +52,26 @@ constexpr const char* kUsage =
     "  rdap [--json] NAME|ADDRESS\n"
     "               registration data of a domain or an IP network over RDAP\n"
     "               (https); --json prints the server's JSON document\n"
+    "  dns [@SERVER] [-p PORT] [-t TYPE] [--tcp] [--short | --json] NAME [TYPE]\n"
+    "  dns [@SERVER] [-p PORT] [--tcp] [--short | --json] -x ADDRESS\n"
+    "               ask SERVER (default: the first nameserver of\n"
+    "               /etc/resolv.conf) for NAME's records of TYPE (A, AAAA, CAA,\n"
+    "               CNAME, DNSKEY, DS, HTTPS, MX, NAPTR, NS, PTR, SOA, SRV,\n"
+    "               SSHFP, SVCB, TLSA, TXT or TYPEnnn; default A) and print the\n"
+    "               answer as dig +noall +answer does; -x asks for the PTR\n"
+    "               record of an address; UDP (then TCP when truncated) or\n"
+    "               --tcp; --short prints only the data, --json one object\n"
     "  info         show the on-line state, public and local address\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Lists: with - for the name, whois, mx, ping, trace and rdap read names\n"
+    "Lists: with - for the name, whois, mx, ping, trace, rdap and dns read names\n"
     "from standard input, one per line (blank lines and lines starting with #\n"
     "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
     "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
-    "input order. On a terminal, standard error shows the progress.\n"
+    "input order. On a terminal, standard error shows the progress. For dns a\n"
+    "line may be 'NAME TYPE'; with --json each name gives one JSON line and no\n"
+    "heading; --rate QPS caps the questions sent per second over the run.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
@@ -121,6 +139,40 @@ TNameCommand BindTrace(const TCliArgs& args) {
   };
 }
 
+std::optional<std::string> ValueOf(const TCliArgs& args, const char* option) {
+  if (!args.Has(option)) return std::nullopt;
+  return args.Value(option);
+}
+
+std::string CheckDns(const TCliArgs& args) {
+  return CheckDnsWords(ValueOf(args, "-t"), args.words, ValueOf(args, "-x"), ValueOf(args, "-p"),
+                       ValueOf(args, "--rate"), args.Has("--short"), args.Has("--json"));
+}
+
+// dns: the options once for the run (CheckDns has passed); a list hands each
+// line (NAME or NAME TYPE) to RunDnsLine.
+TNameCommand BindDns(const TCliArgs& args) {
+  TDnsCommandOptions options;
+  options.server = args.Value("@");
+  if (args.Has("-p")) options.port = *ParseDnsPort(args.Value("-p"));
+  if (args.Has("-t")) options.type = *DnsTypeFromText(args.Value("-t"));
+  if (!args.words.empty()) options.type = *DnsTypeFromText(args.words[0]);
+  options.tcp = args.Has("--tcp");
+  if (args.Has("--short")) options.output = TDnsOutput::Short;
+  if (args.Has("--json")) options.output = TDnsOutput::Json;
+  if (args.Has("--rate"))
+    options.pacer = std::make_shared<TDnsPacer>(*ParseDnsRate(args.Value("--rate")));
+  options.interrupted = &gInterrupted;
+  options.printJson = &PrintJson;
+  const bool reverse = args.Has("-x");
+  const bool list = args.list;
+  return [options, reverse, list](const std::string& name, std::FILE* out) {
+    if (list) return RunDnsLine(name, options, out);
+    if (reverse) return RunDns({*ReverseDnsName(name), kDnsTypePTR}, options, out);
+    return RunDns({name, options.type}, options, out);
+  };
+}
+
 const TCliCommand kCommands[] = {
     {{"whois", true, {"--follow"}},
      [](const TCliArgs& args) -> TNameCommand {
@@ -156,15 +208,24 @@ const TCliCommand kCommands[] = {
          return RunRdap(name, options, out);
        };
      }},
+    {{"dns",
+      true,
+      {{"@", true}, {"-p", true}, {"-t", true}, {"--tcp"}, {"--short"}, {"--json"},
+       {"-x", true}, {"--rate", true}},
+      1,
+      "-x"},
+     BindDns,
+     CheckDns},
     {{"info", false, {}}, nullptr},
 };
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs) {
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings) {
   CatchInterrupt();
   TListOptions options;
   options.jobs = jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
   options.interrupted = &gInterrupted;
+  options.headings = headings;
   return RunList(STDIN_FILENO, stdout, command, options);
 }
 
@@ -200,7 +261,9 @@ int main(int argc, char** argv) {
   try {
     if (args.command == "info") return RunInfo(stdout);
     const TNameCommand command = chosen->bind(args);
-    if (args.list) return RunListFromStandardInput(command, args.jobs);
+    // JSON Lines: one object per name, without headings or empty lines.
+    const bool jsonLines = args.command == "dns" && args.Has("--json");
+    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
     return command(args.name, stdout);
   } catch (...) {
     // The components could not even be set up (no socket library).
