@@ -2,6 +2,7 @@
 
 #include "app/lookup/idn.h"
 #include "app/trace/hop_lookups.h"
+#include "app/trace/origin_lookup.h"
 #include "app/trace/probe_cycles.h"
 #include "net/icmp/echo_prober.h"
 #include "net/icmp/icmp_client.h"
@@ -36,7 +37,14 @@ THopLookupSettings LookupSettingsOf(const TTraceReportOptions& options) {
       if (name.empty() || name == address) return std::nullopt;
       return name;
     };
-  if (options.asn) settings.originAsOf = options.originAsOf;
+  if (options.asn) {
+    settings.originAsOf = options.originAsOf;
+    if (!settings.originAsOf)
+      settings.originAsOf = [server = TDnsServer{getdns(options.resolvConfPath), options.dnsPort},
+                             interrupted = options.interrupted](const std::string& address) {
+        return LookUpOriginAs(address, server, interrupted);
+      };
+  }
   return settings;
 }
 

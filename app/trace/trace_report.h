@@ -33,8 +33,11 @@ struct TTraceReportOptions {
   const std::atomic<bool>* interrupted = nullptr;
   // The reverse name of an address (the address itself when it has none).
   std::function<std::string(const std::string& address)> hostNameOf = ip2dns;
-  // The origin AS of an address, asked when `asn` is set.
+  // The origin AS of an address, asked when `asn` is set; unset: the
+  // origin service through the first nameserver of `resolvConfPath`.
   std::function<std::optional<uint32_t>(const std::string& address)> originAsOf;
+  std::string resolvConfPath = kResolvConfPath;
+  int dnsPort = 53;
 };
 
 struct TTraceReport {
