@@ -262,7 +262,8 @@ int main(int argc, char** argv) {
     if (args.command == "info") return RunInfo(stdout);
     const TNameCommand command = chosen->bind(args);
     // JSON Lines: one object per name, without headings or empty lines.
-    const bool jsonLines = args.command == "dns" && args.Has("--json");
+    const bool jsonLines = (args.command == "dns" && args.Has("--json")) ||
+                           (args.command == "trace" && args.Has("--report") && args.Has("--json"));
     if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
     return command(args.name, stdout);
   } catch (...) {
