@@ -49,6 +49,17 @@ constexpr const char* kUsage =
     "               ping and trace take -4 or -6 before HOST to use only\n"
     "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
     "               address, else IPv6)\n"
+    "  trace --report [-c COUNT] [-i SECONDS] [-m MAXHOPS] [-W SECONDS] [-n]\n"
+    "               [--asn] [--json] [-4|-6] HOST\n"
+    "               loss and delay per hop over COUNT cycles (default 10, 1 to\n"
+    "               1000), each sending one probe per time-to-live at once,\n"
+    "               SECONDS apart (-i, default 1, 0.01 to 3600); at most\n"
+    "               MAXHOPS hops (-m, default 30, up to 64); a probe without\n"
+    "               a reply within -W SECONDS (default 2, 0.01 to 60) is lost;\n"
+    "               then a verdict; -n no reverse names; --asn the origin AS\n"
+    "               of each hop (Team Cymru, through /etc/resolv.conf's\n"
+    "               nameserver); --json one object; Ctrl-C prints the report\n"
+    "               of the cycles done so far\n"
     "  rdap [--json] NAME|ADDRESS\n"
     "               registration data of a domain or an IP network over RDAP\n"
     "               (https); --json prints the server's JSON document\n"
@@ -72,9 +83,11 @@ constexpr const char* kUsage =
     "input order. On a terminal, standard error shows the progress. For dns a\n"
     "line may be 'NAME TYPE'; with --json each name gives one JSON line and no\n"
     "heading; --rate QPS caps the questions sent per second over the run.\n"
+    "trace --report --json likewise gives one JSON line per name.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
-    "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
+    "name did), 2 usage error, 130 a list or trace --report interrupted by\n"
+    "Ctrl-C. trace --report exits 0 whenever it prints a report.\n";
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
