@@ -24,6 +24,8 @@ PACKAGES=(
   libidn2-dev
   # bulk peers of the list benchmarks, and /usr/bin/time for their CPU time and memory
   adns-tools fping time
+  # losses in the test world's routers for trace --report (nftables numgen rules)
+  nftables
 )
 
 missing=()
