@@ -56,7 +56,7 @@ test-sanitize: deps
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
 	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
-	tests/tls/test_tls
+	tests/tls/test_tls tests/app/trace/test_app_trace
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))
