@@ -111,6 +111,33 @@ std::vector<std::string> Summary(const Report& r) {
   return out;
 }
 
+// What docs/schema/trace.json says about JSON lines: empty when each is
+// valid, else the validator's complaint. Without the schema in the tree
+// (it comes with the plain trace's JSON), nothing is checked.
+std::string SchemaErrors(const std::vector<std::string>& lines) {
+  const std::string schema = std::string(QUILLON_SOURCE_DIR) + "/docs/schema/trace.json";
+  if (!std::ifstream(schema)) {
+    std::printf("note: %s is not there yet: JSON not validated\n", schema.c_str());
+    return {};
+  }
+  const std::string input = "/tmp/" + test::UniqueName("qtrace-json");
+  {
+    std::ofstream out(input);
+    for (const std::string& l : lines) out << l << "\n";
+  }
+  std::string output;
+  const int rc = test::Run(
+      "python3 -c 'import json, sys, jsonschema\n"
+      "schema = json.load(open(sys.argv[1]))\n"
+      "for line in open(sys.argv[2]):\n"
+      "    jsonschema.validate(json.loads(line), schema, "
+      "format_checker=jsonschema.FormatChecker())' " +
+          schema + " " + input + " 2>&1",
+      &output);
+  std::remove(input.c_str());
+  return rc == 0 ? std::string() : output;
+}
+
 class TraceReportWorld : public ::testing::Test {
  protected:
   // One world for every test here; each test removes the rules it adds.
@@ -364,6 +391,7 @@ TEST_F(TraceReportWorld, JsonOfAReportWithLossAndAsNumbers) {
                            "-W", "0.3", "dest.quillon.test"});
   EXPECT_EQ(r.status, 0) << r.errors;
   ASSERT_EQ(r.lines.size(), 1u) << Show(r.lines);
+  EXPECT_EQ(SchemaErrors(r.lines), "");
   const nlohmann::json j = nlohmann::json::parse(r.lines[0]);
   EXPECT_EQ(j["host"], "dest.quillon.test");
   EXPECT_EQ(j["address"], "198.18.3.2");
@@ -417,6 +445,7 @@ TEST_F(TraceReportWorld, AListGivesOneReportPerNameAndJsonLines) {
          " -j 2 trace --report --json -c 2 -i 0.05 -");
   EXPECT_EQ(r.status, 0) << r.errors;
   ASSERT_EQ(r.lines.size(), 2u) << Show(r.lines);
+  EXPECT_EQ(SchemaErrors(r.lines), "");
   EXPECT_EQ(nlohmann::json::parse(r.lines[0])["host"], "dest.quillon.test");
   EXPECT_EQ(nlohmann::json::parse(r.lines[1])["hops"].size(), 2u);
 }
@@ -440,6 +469,7 @@ TEST_F(TraceReportWorld, CtrlCPrintsTheReportOfTheCyclesDone) {
     int cycles = 0;
     if (json) {
       ASSERT_EQ(out.size(), 1u) << Show(out);
+      EXPECT_EQ(SchemaErrors(out), "");
       const nlohmann::json j = nlohmann::json::parse(out[0]);
       cycles = j["cycles"];
       EXPECT_EQ(j["hops"].size(), 3u);
