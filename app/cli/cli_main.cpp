@@ -7,15 +7,20 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_list.h"
+#include "app/cli/cli_output.h"
+#include "app/cli/cli_run_stop.h"
 #include "app/cli/cli_trace_report.h"
 #include "app/cli/json_output.h"
 #include "app/dns/dns_command.h"
@@ -86,8 +91,9 @@ constexpr const char* kUsage =
     "trace --report --json likewise gives one JSON line per name.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
-    "name did), 2 usage error, 130 a list or trace --report interrupted by\n"
-    "Ctrl-C. trace --report exits 0 whenever it prints a report.\n";
+    "name did) or the output could not be written, 2 usage error, 130 a list\n"
+    "or trace --report interrupted by Ctrl-C; trace --report exits 0 whenever\n"
+    "it prints a report.\n";
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -101,6 +107,7 @@ void CatchInterrupt() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
 }
 
@@ -145,10 +152,14 @@ TNameCommand BindTrace(const TCliArgs& args) {
   TraceReportOptionsOf(args, report, json);
   report.family = ping.family;
   report.concurrent = ping.concurrent;
-  report.interrupted = &gInterrupted;
-  if (!args.list) CatchInterrupt();
-  return [report, json](const std::string& name, std::FILE* out) {
-    return RunTraceReportCommand(name, report, json, out);
+  const bool list = args.list;
+  if (!list) CatchInterrupt();
+  return [report, json, list](const std::string& name, std::FILE* out) {
+    TTraceReportOptions run = report;
+    // A list that stops (Ctrl-C, output lost) ends the runs in flight, each
+    // with the report of its cycles done; alone, Ctrl-C does.
+    run.interrupted = list ? &ThisThreadStopFlag() : &gInterrupted;
+    return RunTraceReportCommand(name, run, json, out);
   };
 }
 
@@ -175,12 +186,16 @@ TNameCommand BindDns(const TCliArgs& args) {
   if (args.Has("--json")) options.output = TDnsOutput::Json;
   if (args.Has("--rate"))
     options.pacer = std::make_shared<TDnsPacer>(*ParseDnsRate(args.Value("--rate")));
-  options.interrupted = &gInterrupted;
   options.printJson = &PrintJson;
   const bool reverse = args.Has("-x");
   const bool list = args.list;
   return [options, reverse, list](const std::string& name, std::FILE* out) {
-    if (list) return RunDnsLine(name, options, out);
+    if (list) {
+      TDnsCommandOptions run = options;
+      // A list that stops (Ctrl-C, output lost) ends the questions in flight.
+      run.interrupted = &ThisThreadStopFlag();
+      return RunDnsLine(name, run, out);
+    }
     if (reverse) return RunDns({*ReverseDnsName(name), kDnsTypePTR}, options, out);
     return RunDns({name, options.type}, options, out);
   };
@@ -192,8 +207,8 @@ const TCliCommand kCommands[] = {
        if (!args.Has("--follow")) return RunWhois;
        return [](const std::string& name, std::FILE* out) {
          TWhoisFollowSettings settings;
-         // Ctrl-C during a list ends the exchanges in flight.
-         settings.Interrupted = &gInterrupted;
+         // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
+         settings.Interrupted = &ThisThreadStopFlag();
          return RunWhoisFollow(name, out, settings);
        };
      }},
@@ -215,10 +230,11 @@ const TCliCommand kCommands[] = {
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
        options.json = args.Has("--json");
-       // Ctrl-C during a list ends the lookups in flight.
-       options.interrupted = &gInterrupted;
        return [options](const std::string& name, std::FILE* out) {
-         return RunRdap(name, options, out);
+         TRdapOptions run = options;
+         // A list that stops (Ctrl-C, output lost) ends the lookups in flight.
+         run.interrupted = &ThisThreadStopFlag();
+         return RunRdap(name, run, out);
        };
      }},
     {{"dns",
@@ -232,36 +248,46 @@ const TCliCommand kCommands[] = {
     {{"info", false, {}}, nullptr},
 };
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings) {
-  CatchInterrupt();
-  TListOptions options;
-  options.jobs = jobs;
-  options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
-  options.interrupted = &gInterrupted;
-  options.headings = headings;
-  return RunList(STDIN_FILENO, stdout, command, options);
-}
-
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quillon-cli: %s (try --help)\n", message.c_str());
   return 2;
 }
 
-}  // namespace
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings, bool words,
+                              std::FILE* out) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // Calls the signal cuts short go on by themselves where they can.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  TListOptions options;
+  options.jobs = jobs;
+  options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
+  options.outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
+  options.interrupted = &gInterrupted;
+  options.headings = headings;
+  options.words = words;
+  // JSON Lines: a refused line is an object as well.
+  if (!headings)
+    options.writeRefusal = [](const std::string& line, std::FILE* to) {
+      nlohmann::json refusal;
+      refusal["name"] = line;
+      refusal["error"] = "the name holds a NUL byte";
+      PrintJson(to, refusal);
+    };
+  return RunList(STDIN_FILENO, out, command, options);
+}
 
-int main(int argc, char** argv) {
-  const TSocketLibraryRelease socketLibrary;
-  std::vector<TCliCommandInfo> known;
-  for (const auto& c : kCommands) known.push_back(c.info);
-  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+int Run(const TCliArgs& args, std::FILE* out) {
   switch (args.action) {
     case TCliArgs::Action::UsageError:
       return UsageError(args.error);
     case TCliArgs::Action::Help:
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage, out);
       return 0;
     case TCliArgs::Action::Version:
-      std::puts("quillon-cli 1.1");
+      std::fputs("quillon-cli 1.1\n", out);
       return 0;
     case TCliArgs::Action::Run:
       break;
@@ -272,16 +298,40 @@ int main(int argc, char** argv) {
   if (chosen->check)
     if (const std::string error = chosen->check(args); !error.empty()) return UsageError(error);
   try {
-    if (args.command == "info") return RunInfo(stdout);
+    if (args.command == "info") return RunInfo(out);
     const TNameCommand command = chosen->bind(args);
     // JSON Lines: one object per name, without headings or empty lines.
     const bool jsonLines = (args.command == "dns" && args.Has("--json")) ||
                            (args.command == "trace" && args.Has("--report") && args.Has("--json"));
-    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
-    return command(args.name, stdout);
+    if (args.list)
+      return RunListFromStandardInput(command, args.jobs, !jsonLines, args.command == "dns", out);
+    return command(args.name, out);
   } catch (...) {
     // The components could not even be set up (no socket library).
     std::fputs("quillon-cli: cannot start the network components\n", stderr);
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const TSocketLibraryRelease socketLibrary;
+  // A closed pipe shows as a failed write (EPIPE), reported like any other,
+  // instead of ending the program silently.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::vector<TCliCommandInfo> known;
+  for (const auto& c : kCommands) known.push_back(c.info);
+  const TCliArgs args = ParseCliArgs(std::vector<std::string>(argv + 1, argv + argc), known);
+  TCheckedOutput output(STDOUT_FILENO);
+  if (!output.file()) {
+    std::fputs("quillon-cli: cannot set up the output\n", stderr);
+    return 1;
+  }
+  const int status = Run(args, output.file());
+  if (const int error = output.Finish(); error != 0) {
+    std::fprintf(stderr, "%s\n", WriteFailureLine(error).c_str());
+    return 1;
+  }
+  return status;
 }

@@ -13,9 +13,19 @@
 
 namespace quillon {
 
-std::optional<std::string> NameOfLine(std::string_view line) {
+std::optional<std::string> NameOfLine(std::string_view line, bool words) {
+  if (line.find('\0') != std::string_view::npos) {
+    // Trimming takes NUL for a blank: here it stays, even at either end, so
+    // that the list refuses the line instead of running another name.
+    const auto blank = [](char c) { return c != '\0' && static_cast<unsigned char>(c) <= ' '; };
+    while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+    if (!line.empty() && line[0] == '#') return std::nullopt;
+    return LowerAsciiLetters(line);
+  }
   const std::string trimmed = Trim(line);
   if (trimmed.empty() || trimmed[0] == '#') return std::nullopt;
+  if (!words) return LowerAsciiLetters(trimmed);
   // Words after the name (dns: `NAME TYPE`) are kept as given, one blank
   // between them; only the name is lower-cased.
   const size_t end = trimmed.find_first_of(" \t");
@@ -59,7 +69,7 @@ TNameReader::Got TNameReader::Next(std::string& name, int waitMs) {
   std::string line;
   for (;;) {
     while (TakeLine(line)) {
-      if (auto n = NameOfLine(line)) {
+      if (auto n = NameOfLine(line, words_)) {
         name = std::move(*n);
         return Got::Name;
       }
@@ -72,7 +82,7 @@ TNameReader::Got TNameReader::Next(std::string& name, int waitMs) {
       pending_.clear();
       start_ = 0;
       if (!dropped) {
-        if (auto n = NameOfLine(line)) {
+        if (auto n = NameOfLine(line, words_)) {
           name = std::move(*n);
           return Got::Name;
         }

@@ -1,9 +1,12 @@
 // The lookup operations and the ICMP reply report; see lookup_operations.h.
 #include "app/lookup/lookup_operations.h"
 
-#include "app/lookup/idn.h"
+#include <cerrno>
+#include <cstring>
 
+#include "app/lookup/idn.h"
 #include "net/dns/records.h"
+#include "net/socket/platform.h"
 #include "net/socket/stack.h"
 #include "net/socket/text_helpers.h"
 
@@ -23,6 +26,25 @@ std::string NormaliseLineBreaks(const std::string& text) {
   return out;
 }
 
+std::string SocketFailureReason(int code) {
+  int error = 0;
+  if (code >= platform::kUntranslatedBase) {
+    error = code - platform::kUntranslatedBase;
+  } else if (code == 10024) {
+    error = EMFILE;  // shared with ENFILE; the process's own limit is the usual one
+  } else if (code == 10055) {
+    error = ENOBUFS;  // shared with ENOMEM
+  } else {
+    for (int e = 1; e < 256 && error == 0; ++e)
+      if (platform::TranslateErrno(e) == code) error = e;
+  }
+  if (error == 0) return "socket error " + std::to_string(code);
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 TLookupOperations::TLookupOperations(TLookupView& view) : view_(view) {
   // The window's settings of its components.
   IdWhois1.SetIOHandler(&WhoisTransport);
@@ -34,7 +56,9 @@ TLookupOperations::TLookupOperations(TLookupView& view) : view_(view) {
   IdDNSResolver1.Port = 53;
   IdDNSResolver1.ReceiveTimeout = 5000;
   IdDNSResolver1.QueryRecords = TQueryType{qtMX};
-  IdDNSResolver1.SetActive(true);
+  // The window's resolver is active from the start; here its socket is
+  // opened by the first MX lookup instead, so that operations that never
+  // ask DNS (every name of a ping list) hold no descriptor for it.
 
   IdIcmpClient.OnReply = [this](TIdBaseComponent* sender, const TReplyStatus& status) {
     IdIcmpClientReply(sender, status);
@@ -111,18 +135,31 @@ void TLookupOperations::RunOperation(int code, const std::string& hostText) {
 }
 
 void TLookupOperations::Whois(const std::string& hostText) {
-  // Names go out as A-labels; the server choice and the query use that form.
-  std::string wireName;
-  try {
-    wireName = ToWireName(hostText);
-  } catch (const EIdnNameRefused&) {
-    failed_ = true;
-    Append(kErrorWhois);
-    return;
+  std::string server;
+  std::string query;
+  if (const auto address = AddressLiteral(hostText)) {
+    // An address has no labels to choose by or to cut: it goes as it is to
+    // the server of names without one of their own.
+    server = WhoisServerOf("");
+    query = *address;
+  } else {
+    // Names go out as A-labels; the server choice and the query use that form.
+    std::string wireName;
+    try {
+      wireName = ToWireName(hostText);
+    } catch (const EIdnNameRefused&) {
+      failed_ = true;
+      Append(kErrorWhois);
+      return;
+    }
+    server = WhoisServerOf(domaineext(wireName));
+    query = Trim(nowww(wireName));
   }
-  IdWhois1.SetHost(WhoisServerOf(domaineext(wireName)));
+  IdWhois1.SetHost(server);
   IdWhois1.SetPort(WhoisPort);
-  const std::string query = Trim(nowww(wireName));
+  // However the server trickles its answer, the whole exchange ends in time:
+  // past the limit it fails as a silent server does.
+  WhoisTransport.Arm(WhoisTimeLimit, 0);
   try {
     const std::string answer = IdWhois1.QueryWhois(query);
     CheckInterrupted();
@@ -131,6 +168,7 @@ void TLookupOperations::Whois(const std::string& hostText) {
     failed_ = true;
     Append(kErrorWhois);
   }
+  WhoisTransport.Disarm();
   try {
     if (IdWhois1.IsConnected()) IdWhois1.CloseConnection();
   } catch (...) {
@@ -166,15 +204,26 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
 }
 
 bool TLookupOperations::PrepareIcmp(int ttl) {
+  int code = 0;
   try {
     IdIcmpClient.SetPacketTtl(ttl);
     return true;
+  } catch (const EIdSocketError& e) {
+    code = e.SocketErrorCode;
   } catch (...) {
-    CheckInterrupted();
-    failed_ = true;
-    Append(kErrorIcmpNotAllowed);
-    return false;
+    // Opening the socket failed (EIdInvalidSocket): the number is the one
+    // its failed call left.
+    code = SharedStack().LastErrorCode();
   }
+  CheckInterrupted();
+  failed_ = true;
+  // Only a refusal says that the rights are missing; out of descriptors or
+  // buffers is another fault, named as such.
+  if (code == kSocketAccessDenied)
+    Append(kErrorIcmpNotAllowed);
+  else
+    Append(kErrorIcmpSocket + SocketFailureReason(code));
+  return false;
 }
 
 void TLookupOperations::Ping(const std::string& hostText) {

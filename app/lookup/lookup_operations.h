@@ -27,12 +27,22 @@ namespace quillon {
 inline constexpr const char* kPublicAddressUrl = "http://whatismyip.quillon.net/misc/ip.php";
 inline constexpr std::chrono::milliseconds kPublicAddressTimeLimit{10000};
 inline constexpr size_t kPublicAddressMaxBody = 64 * 1024;
+// The longest that one whois exchange (connect, query, whole answer) may take.
+inline constexpr std::chrono::milliseconds kWhoisTimeLimit{30000};
 
 // Lines the operations write.
 inline constexpr const char* kErrorWhois = "Error Whois";
 inline constexpr const char* kErrorNoMx = "Error: No MX Found for domain ";
 inline constexpr const char* kErrorHostNotFound = "Error: Host not found for domain ";
 inline constexpr const char* kErrorIcmpNotAllowed = "Error: not allowed to send ICMP echo requests";
+// Followed by what failed, in the system's words ("too many open files").
+inline constexpr const char* kErrorIcmpSocket = "Error: cannot open an ICMP socket: ";
+// The socket layer's number for a refusal (EPERM, EACCES).
+inline constexpr int kSocketAccessDenied = 10013;
+
+// The system's text of a socket layer's error number, in lower case ("too
+// many open files"); "socket error N" for a number without one.
+std::string SocketFailureReason(int code);
 
 // CR LF, lone CR and lone LF each become one LF.
 std::string NormaliseLineBreaks(const std::string& text);
@@ -74,6 +84,7 @@ class TLookupOperations final : public TOperationRunner {
   // Id_PF_INET6 allows that family only (quillon-cli -4 / -6).
   int IcmpFamily = Id_PF_UNSPEC;
   std::chrono::milliseconds PublicAddressTimeLimit = kPublicAddressTimeLimit;
+  std::chrono::milliseconds WhoisTimeLimit = kWhoisTimeLimit;
 
   // Shared state of the ping and trace route (worker's thread only).
   std::string LastReplyAddress;
@@ -88,8 +99,9 @@ class TLookupOperations final : public TOperationRunner {
   void Caption(TInfoLabel label, const std::string& caption);
   void Colour(TInfoLabel label, TColour colour);
   void CheckInterrupted() const;
-  // False (after writing the permission line) when the ICMP socket cannot
-  // be opened with this time-to-live.
+  // False (after writing the permission line, or the socket failure line
+  // with its reason) when the ICMP socket cannot be opened with this
+  // time-to-live.
   bool PrepareIcmp(int ttl);
   // Sends one echo request; on failure writes the host-not-found line and
   // answers false.

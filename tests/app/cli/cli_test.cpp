@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/app/support/fake_servers.h"
 #include "tests/support/support.h"
@@ -278,6 +283,181 @@ TEST_F(CliWorld, InfoOnlineAndOffline) {
   const Result offline = RunCli(world->Prefix(), "info");
   EXPECT_EQ(offline.status, 1);
   EXPECT_EQ(offline.out, "Offline\t\nLocal\t127.0.0.1\n");
+}
+
+// The program started directly (no shell) with its standard input from
+// `inFd`, its output into `outFd` and its errors into `errFd`.
+pid_t Start(const std::vector<std::string>& args, int inFd, int outFd, int errFd) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(inFd, 0);
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Everything readable from `fd` until its end (or 10 s of silence).
+std::string ReadToEnd(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) break;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  if (std::FILE* in = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, n);
+    std::fclose(in);
+  }
+  return text;
+}
+
+// A file of names, one per line, in a scratch folder.
+std::string WriteNames(const test::ScratchDir& dir, const std::vector<std::string>& names) {
+  const std::string path = dir.path() + "/names";
+  std::ofstream out(path, std::ios::binary);
+  for (const auto& n : names) out << n << "\n";
+  return path;
+}
+
+// A list line holding a NUL byte is refused in a block of its own, or as a
+// JSON object of its own among JSON Lines; nothing is sent for it.
+TEST(Cli, ListLinesWithANulByteAreRefusedInTheOutputsForm) {
+  test::ScratchDir dir("quillon-cli-nul-");
+  const std::string list = dir.path() + "/names";
+  {
+    std::ofstream out(list, std::ios::binary);
+    using namespace std::string_literals;
+    out << "Bad\0name.test\n# a \0 comment\n"s;
+  }
+  const Result blocks = RunCli("", "whois - < " + list);
+  EXPECT_EQ(blocks.status, 1) << blocks.err;
+  EXPECT_EQ(blocks.out, "== bad\\0name.test\nError: the name holds a NUL byte\n\n");
+  const Result json = RunCli("", "dns --json - < " + list);
+  EXPECT_EQ(json.status, 1) << json.err;
+  EXPECT_EQ(json.out,
+            "{\"error\":\"the name holds a NUL byte\",\"name\":\"bad\\u0000name.test\"}\n");
+}
+
+// Ctrl-C while the list is blocked writing to a full pipe: the write goes on
+// once the pipe is read (stdio would drop its buffer on EINTR), the blocks of
+// the names in flight follow, and the output is whole blocks in input order.
+TEST(Cli, InterruptWhileWritingLosesNoOutput) {
+  test::ScratchDir dir("quillon-cli-int-");
+  // Names that UTS #46 refuses: each ends at once with its failure line,
+  // without any network.
+  std::vector<std::string> names;
+  for (int i = 0; i < 4000; ++i) names.push_back("a\xE2\x98\x83" + std::to_string(i) + ".com");
+  const int in = ::open(WriteNames(dir, names).c_str(), O_RDONLY | O_CLOEXEC);
+  const int err = ::open((dir.path() + "/err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  const pid_t pid = Start({kCli, "-j", "4", "whois", "-"}, in, out[1], err);
+  ::close(out[1]);
+  ::close(in);
+  ::close(err);
+  // Wait until the program's main thread sleeps in a write to the full pipe.
+  bool blocked = false;
+  std::string wchan;
+  for (int i = 0; i < 1000 && !blocked; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    wchan = ReadFile("/proc/" + std::to_string(pid) + "/wchan");
+    blocked = wchan.find("pipe_write") != std::string::npos;
+  }
+  if (!blocked) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(out[0]);
+    if (wchan == "0" || wchan.empty())
+      GTEST_SKIP() << "the kernel does not show where a task waits";
+    FAIL() << "never blocked writing; waits in " << wchan;
+  }
+  // What the pipe holds now; the program has more, waiting to be written.
+  int inPipe = 0;
+  ASSERT_EQ(::ioctl(out[0], FIONREAD, &inPipe), 0);
+  ::kill(pid, SIGINT);
+  const std::string text = ReadToEnd(out[0]);
+  ::close(out[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(dir.path() + "/err");
+  std::string expected;
+  size_t blocks = 0;
+  while (expected.size() < text.size() && blocks < names.size())
+    expected += "== " + names[blocks++] + "\nError Whois\n\n";
+  EXPECT_GT(text.size(), static_cast<size_t>(inPipe)) << "the write under way went on";
+  EXPECT_EQ(text, expected) << "whole blocks, in order, none missing";
+  EXPECT_GT(blocks, 100u);
+  EXPECT_LT(blocks, names.size()) << "reading stopped";
+}
+
+// A failed write (a full device, a closed pipe) is exit status 1 with one
+// line on standard error, for --version, a single name and a list; a closed
+// pipe stops a list at once.
+TEST_F(CliWorld, WriteFailuresExitOneWithOneLine) {
+  const Result version = RunCli("", "--version > /dev/full");
+  EXPECT_EQ(version.status, 1);
+  EXPECT_EQ(version.err, "quillon-cli: cannot write the output: no space left on device\n");
+  {
+    OneShotServer server(*world, 43, [](int fd) {
+      test::RecvLine(fd);
+      test::SendAll(fd, "Domain Name: EXAMPLE.COM\r\n");
+    });
+    const Result whois = RunCli(world->Prefix(), "whois example.com > /dev/full");
+    EXPECT_EQ(whois.status, 1);
+    EXPECT_EQ(whois.err, "quillon-cli: cannot write the output: no space left on device\n");
+  }
+  test::ScratchDir dir("quillon-cli-write-");
+  std::vector<std::string> names;
+  for (int i = 0; i < 2000; ++i) names.push_back("n" + std::to_string(i) + ".example.com");
+  const std::string list = WriteNames(dir, names);
+  world->Inside([&] {
+    test::FakeDnsServer dns(
+        [](const std::string& q) {
+          return test::DnsReply(q, 0,
+                                {test::DnsRecord(15, test::Be16(10) + test::DnsName("mx.test"))});
+        },
+        53);
+    const Result full = RunCli(world->Prefix(), "mx - < " + list + " > /dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "quillon-cli: cannot write the output: no space left on device\n");
+
+    // A pipe nobody reads any more: EPIPE (SIGPIPE would end the program
+    // without a word), and the list stops instead of asking for every name.
+    const int before = dns.queries();
+    const int in = ::open(list.c_str(), O_RDONLY | O_CLOEXEC);
+    const int err = ::open((dir.path() + "/err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    ::close(out[0]);
+    const pid_t pid = Start({"ip", "netns", "exec", world->ns().name(), kCli, "-j", "4", "mx", "-"},
+                            in, out[1], err);
+    ::close(out[1]);
+    ::close(in);
+    ::close(err);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ReadFile(dir.path() + "/err"), "quillon-cli: cannot write the output: broken pipe\n");
+    EXPECT_LT(dns.queries() - before, 200) << "of 2000 names";
+  });
 }
 
 }  // namespace
