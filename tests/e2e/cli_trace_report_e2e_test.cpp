@@ -493,5 +493,35 @@ TEST_F(TraceReportWorld, CtrlCPrintsTheReportOfTheCyclesDone) {
   }
 }
 
+// Ctrl-C in a list: the runs in flight end at once, each block with the
+// report of its cycles done; status 130.
+TEST_F(TraceReportWorld, CtrlCInAListPrintsTheReportsInFlight) {
+  const RunResult r = Sh(
+      "printf 'dest.quillon.test\\n198.18.2.2\\n' | " + CliPath() +
+      " -j 2 trace --report -n -c 1000 -i 0.05 - & sleep 1; "
+      "kill -INT $(pgrep -P $$ -x quillon-cli); wait $!; echo \"status=$?\"");
+  ASSERT_FALSE(r.lines.empty()) << r.errors;
+  EXPECT_EQ(r.lines.back(), "status=130") << Show(r.lines) << r.errors;
+  std::vector<std::vector<std::string>> blocks;
+  for (size_t i = 0; i + 1 < r.lines.size(); ++i) {
+    if (r.lines[i].rfind("== ", 0) == 0)
+      blocks.push_back({});
+    else if (!blocks.empty() && !r.lines[i].empty())
+      blocks.back().push_back(r.lines[i]);
+  }
+  ASSERT_EQ(blocks.size(), 2u) << Show(r.lines);
+  const std::vector<std::vector<std::string>> rows = {
+      {"1 198.18.1.1", "2 198.18.2.2", "3 198.18.3.2"}, {"1 198.18.1.1", "2 198.18.2.2"}};
+  for (size_t b = 0; b < 2; ++b) {
+    const Report report = Parse(blocks[b]);
+    EXPECT_REPORT(r, report);
+    ASSERT_EQ(report.rows.size(), rows[b].size()) << Show(blocks[b]);
+    for (size_t i = 0; i < rows[b].size(); ++i)
+      EXPECT_EQ(std::to_string(report.rows[i].hop) + " " + report.rows[i].host, rows[b][i]);
+    EXPECT_GE(report.rows.back().sent, 8);
+    EXPECT_EQ(report.rows.back().loss, "0.0");
+  }
+}
+
 }  // namespace
 }  // namespace quillon::e2e
