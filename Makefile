@@ -58,7 +58,7 @@ TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tc
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
 	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
 	tests/app/cli/test_app_cli_json \
-	tests/tls/test_tls tests/app/rdap/test_app_rdap
+	tests/tls/test_tls tests/app/rdap/test_app_rdap tests/app/trace/test_app_trace
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))

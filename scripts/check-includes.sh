@@ -23,7 +23,8 @@ app/lookup  net/*
 app/whois   net/* app/lookup
 app/rdap    net/* app/lookup
 app/dns     net/* app/lookup
-app/cli     net/* app/lookup app/whois app/rdap app/dns
+app/trace   net/* app/lookup
+app/cli     net/* app/lookup app/whois app/rdap app/dns app/trace
 app/window  net/* app/lookup
 '
 # System headers that only some folders may include: a pattern on the header
@@ -31,7 +32,7 @@ app/window  net/* app/lookup
 only_in='
 ^Q                  app/window
 ^openssl/           net/tls
-^nlohmann/          app/rdap app/dns app/cli
+^nlohmann/          app/rdap app/dns app/trace app/cli
 ^idn2\.h$           app/lookup
 ^libpsl\.h$         net/http
 '

@@ -27,6 +27,8 @@ PACKAGES=(
   # quillon-cli --json: the JSON Schemas checked in the tests; GNU parallel for the
   # recipe of docs/scale.md (test and benchmark)
   python3-jsonschema parallel
+  # losses in the test world's routers for trace --report (nftables numgen rules)
+  nftables
 )
 
 missing=()

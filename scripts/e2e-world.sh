@@ -371,6 +371,41 @@ build_ipv6() {
   echo "nameserver $DNS6_ADDR" >"$state/resolv6.conf"
 }
 
+# --- Origin AS numbers (quillon-cli trace --report --asn) ---------------------
+# The Team Cymru zones, answered by the world's nsd: TXT records for the
+# routers' addresses (r2's names two AS numbers, the first counts); the
+# destination has none, so its lookup ends in NXDOMAIN (AS???).
+write_origin_zones() {
+  local state=$1
+  cat >"$state/zones/origin.zone" <<EOF
+\$ORIGIN origin.asn.cymru.com.
+\$TTL 60
+@            SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@            NS    ns.quillon.test.
+1.1.18.198   TXT   "64500 | 198.18.1.0/24 | ZZ | test | 2024-01-01"
+2.2.18.198   TXT   "64501 64502 | 198.18.2.0/24 | ZZ | test | 2024-01-01"
+EOF
+  cat >"$state/zones/origin6.zone" <<EOF
+\$ORIGIN origin6.asn.cymru.com.
+\$TTL 60
+@        SOA   ns.quillon.test. hostmaster.quillon.test. 1 3600 600 86400 60
+@        NS    ns.quillon.test.
+1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.1.0.0.0.8.b.d.0.1.0.0.2 TXT "64510 | 2001:db8:1::/48 | ZZ | test | 2024-01-01"
+2.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.2.0.0.0.8.b.d.0.1.0.0.2 TXT "64511 64512 | 2001:db8:2::/48 | ZZ | test | 2024-01-01"
+EOF
+  cat >>"$state/nsd.conf" <<EOF
+zone:
+  name: "origin.asn.cymru.com."
+  zonefile: "origin.zone"
+zone:
+  name: "origin6.asn.cymru.com."
+  zonefile: "origin6.zone"
+EOF
+  nsd-checkzone origin.asn.cymru.com. "$state/zones/origin.zone" >/dev/null &&
+    nsd-checkzone origin6.asn.cymru.com. "$state/zones/origin6.zone" >/dev/null
+}
+# --- end of origin AS numbers -------------------------------------------------
+
 # Runs `ip` commands (one per line on stdin) in namespace $1, in one process.
 ipbatch() { ip -n "$1" -batch -; }
 
@@ -432,6 +467,7 @@ build() {
   nsd-checkzone 18.198.in-addr.arpa. "$state/zones/reverse.zone" >/dev/null || return 1
   nsd-checkzone 8.b.d.0.1.0.0.2.ip6.arpa. "$state/zones/reverse6.zone" >/dev/null || return 1
   nsd-checkzone ripe.net. "$state/zones/ripe.zone" >/dev/null || return 1
+  write_origin_zones "$state" || return 1
   build_ipv6 "$n" "$state" || return 1
 
   # Servers run in the services namespace, their output in the state folder.

@@ -22,6 +22,7 @@
 #include "app/cli/cli_list.h"
 #include "app/cli/cli_output.h"
 #include "app/cli/cli_run_stop.h"
+#include "app/cli/cli_trace_report.h"
 #include "app/cli/json_output.h"
 #include "app/dns/dns_command.h"
 #include "app/dns/reverse_name.h"
@@ -54,6 +55,17 @@ constexpr const char* kUsage =
     "               ping and trace take -4 or -6 before HOST to use only\n"
     "               IPv4 or only IPv6 (default: IPv4 when HOST has an IPv4\n"
     "               address, else IPv6)\n"
+    "  trace --report [-c COUNT] [-i SECONDS] [-m MAXHOPS] [-W SECONDS] [-n]\n"
+    "               [--asn] [--json] [-4|-6] HOST\n"
+    "               loss and delay per hop over COUNT cycles (default 10, 1 to\n"
+    "               1000), each sending one probe per time-to-live at once,\n"
+    "               SECONDS apart (-i, default 1, 0.01 to 3600); at most\n"
+    "               MAXHOPS hops (-m, default 30, up to 64); a probe without\n"
+    "               a reply within -W SECONDS (default 2, 0.01 to 60) is lost;\n"
+    "               then a verdict; -n no reverse names; --asn the origin AS\n"
+    "               of each hop (Team Cymru, through /etc/resolv.conf's\n"
+    "               nameserver); --json one object; Ctrl-C prints the report\n"
+    "               of the cycles done so far\n"
     "  rdap [--json] [--no-follow] NAME|ADDRESS|ASnnn\n"
     "               registration data of a domain, an IP network or an AS\n"
     "               number over RDAP (https); for a domain, then the\n"
@@ -89,7 +101,8 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did) or the output could not be written, 2 usage error, 130 a list\n"
-    "interrupted by Ctrl-C.\n";
+    "or trace --report interrupted by Ctrl-C; trace --report exits 0 whenever\n"
+    "it prints a report.\n";
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -105,6 +118,16 @@ int WhoisFollow(const std::string& name, std::FILE* out) {
   // A list that stops (Ctrl-C, output lost) ends the exchanges in flight.
   settings.Interrupted = &ThisThreadStopFlag();
   return RunWhoisFollow(name, out, settings);
+}
+
+// Ctrl-C sets gInterrupted instead of ending the program; the calls it cuts
+// short go on by themselves where they can (SA_RESTART).
+void CatchInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
 }
 
 // The commands: name, whether it takes a NAME (or `-`), the options it
@@ -128,6 +151,37 @@ TPingOptions PingOptionsOf(const TCliArgs& args) {
   if (args.Has("-4")) options.family = Id_PF_INET;
   if (args.Has("-6")) options.family = Id_PF_INET6;
   return options;
+}
+
+std::string CheckTrace(const TCliArgs& args) {
+  if (std::string error = CheckFamily(args); !error.empty()) return error;
+  TTraceReportOptions report;
+  bool json = false;
+  return TraceReportOptionsOf(args, report, json);
+}
+
+// trace, or trace --report, whose Ctrl-C prints the report of the cycles
+// done so far.
+TNameCommand BindTrace(const TCliArgs& args) {
+  const TPingOptions ping = PingOptionsOf(args);
+  if (!args.Has("--report")) {
+    const auto run = args.Has("--json") ? RunTraceJson : RunTrace;
+    return [ping, run](const std::string& name, std::FILE* out) { return run(name, ping, out); };
+  }
+  TTraceReportOptions report;
+  bool json = false;
+  TraceReportOptionsOf(args, report, json);
+  report.family = ping.family;
+  report.concurrent = ping.concurrent;
+  const bool list = args.list;
+  if (!list) CatchInterrupt();
+  return [report, json, list](const std::string& name, std::FILE* out) {
+    TTraceReportOptions run = report;
+    // A list that stops (Ctrl-C, output lost) ends the runs in flight, each
+    // with the report of its cycles done; alone, Ctrl-C does.
+    run.interrupted = list ? &ThisThreadStopFlag() : &gInterrupted;
+    return RunTraceReportCommand(name, run, json, out);
+  };
 }
 
 std::optional<std::string> ValueOf(const TCliArgs& args, const char* option) {
@@ -191,14 +245,12 @@ const TCliCommand kCommands[] = {
        };
      },
      CheckFamily},
-    {{"trace", true, {"-4", "-6", "--json"}},
-     [](const TCliArgs& args) -> TNameCommand {
-       const auto run = args.Has("--json") ? RunTraceJson : RunTrace;
-       return [options = PingOptionsOf(args), run](const std::string& name, std::FILE* out) {
-         return run(name, options, out);
-       };
-     },
-     CheckFamily},
+    {{"trace",
+      true,
+      {"-4", "-6", "--report", {"-c", true}, {"-i", true}, {"-m", true}, {"-W", true}, "-n",
+       "--asn", "--json"}},
+     BindTrace,
+     CheckTrace},
     {{"rdap", true, {"--json", "--no-follow"}},
      [](const TCliArgs& args) -> TNameCommand {
        TRdapOptions options = DefaultRdapOptions();
@@ -238,12 +290,7 @@ int UsageError(const std::string& message) {
 }
 
 int RunListFromStandardInput(const TNameCommand& command, const TCliArgs& args, std::FILE* out) {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // Calls the signal cuts short go on by themselves where they can.
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  CatchInterrupt();
   TListOptions options;
   options.jobs = args.jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;

@@ -60,7 +60,12 @@ TEST(Cli, UsageErrorsExitTwoWithOneLineOnStandardError) {
                          // -4 and -6 belong to ping and trace, before the host, alone.
                          "ping -5 example.com", "trace -6", "ping example.com -6",
                          "whois -4 example.com", "mx -6 example.com", "ping -4 -6 example.com",
-                         "info -4", "whois --follow", "whois --follow a b", "mx --follow a"};
+                         "info -4", "whois --follow", "whois --follow a b", "mx --follow a",
+                         // trace --report's options: only with it, and in range.
+                         "trace -c 5 example.com", "trace --asn example.com",
+                         "trace --report -c 0 example.com", "trace --report -i 0.001 example.com",
+                         "trace --report -m 65 example.com", "trace --report -W x example.com",
+                         "trace --report"};
   for (const char* args : wrong) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
