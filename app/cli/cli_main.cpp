@@ -44,7 +44,12 @@ constexpr const char* kUsage =
     "  rdap [--json] NAME|ADDRESS\n"
     "               registration data of a domain or an IP network over RDAP\n"
     "               (https); --json prints the server's JSON document\n"
-    "  info         show the on-line state, public and local address\n"
+    "  info [--json]\n"
+    "               show the on-line state, public and local address; the\n"
+    "               public address is asked of several sources at once\n"
+    "               (QUILLON_PUBLIC_ADDRESS_SOURCES, or [public-address]\n"
+    "               sources in quillon.conf); --json prints one object with\n"
+    "               what each source answered\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
@@ -123,7 +128,7 @@ const TCliCommand kCommands[] = {
          return RunRdap(name, options, out);
        };
      }},
-    {{"info", false, {}}, nullptr},
+    {{"info", false, {"--json"}}, nullptr},
 };
 
 int RunListFromStandardInput(const TNameCommand& command, int jobs) {
@@ -168,7 +173,7 @@ int main(int argc, char** argv) {
   if (chosen->check)
     if (const std::string error = chosen->check(args); !error.empty()) return UsageError(error);
   try {
-    if (args.command == "info") return RunInfo(stdout);
+    if (args.command == "info") return RunInfo(stdout, args.Has("--json"));
     const TNameCommand command = chosen->bind(args);
     if (args.list) return RunListFromStandardInput(command, args.jobs);
     return command(args.name, stdout);

@@ -270,8 +270,10 @@ TEST_F(Window, ViewShowsBytesAsUtf8OrLatin1AndKeepsOrder) {
   EXPECT_EQ(form->Online->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
 
-// A public-address body that starts with markup (a hotel login page, a
-// hostile service) is shown character for character, never drawn as HTML.
+// A public-address body that is markup (a hotel login page, a hostile
+// service) never reaches IP1: it is no address, so the box reads "Offline".
+// Whatever a label is given is shown character for character, never drawn
+// as HTML.
 TEST_F(Window, NetworkTextIsShownAsPlainText) {
   test::TcpServer server([](int fd) {
     test::RecvLine(fd);
@@ -279,11 +281,16 @@ TEST_F(Window, NetworkTextIsShownAsPlainText) {
   });
   auto form = std::make_unique<TForm1>([&](TLookupView& view) {
     auto runner = std::make_unique<TLookupOperations>(view);
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(server.port()) + "/misc/ip.php";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(server.port()) + "/misc/ip.php", nullptr);
     return runner;
   });
   ShowAndActivate(*form);
   ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 1; }, 5000));
+  QTest::qWait(50);
+  EXPECT_EQ(form->Online->text(), "Offline");
+  EXPECT_EQ(form->IP1->text(), "");
+  form->View().SetCaption(TInfoLabel::IP1, "<b>x</b>");
   QTest::qWait(50);
   EXPECT_EQ(form->IP1->text(), "<b>x</b>");
   for (QLabel* label : std::initializer_list<QLabel*>{form->Online, form->IP1, form->Local,
@@ -379,7 +386,8 @@ TEST_F(Window, WhoisOfAnInternationalNameSendsItsALabel) {
     auto runner = std::make_unique<TLookupOperations>(view);
     runner->WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
     runner->WhoisPort = server.port();
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/", nullptr);
     return runner;
   });
   ShowAndActivate(*form);
@@ -411,7 +419,8 @@ TEST_F(Window, ClosingWhileAWhoisStallsEndsWithinASecondAndWritesNothingMore) {
     auto runner = std::make_unique<TLookupOperations>(view);
     runner->WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
     runner->WhoisPort = server.port();
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/", nullptr);
     ops = runner.get();
     return runner;
   });

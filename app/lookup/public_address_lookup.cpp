@@ -1,0 +1,138 @@
+// The public address from several sources; see public_address_lookup.h.
+#include "app/lookup/public_address_lookup.h"
+
+#include <condition_variable>
+#include <thread>
+
+#include "app/lookup/public_address_agreement.h"
+#include "app/lookup/public_address_answer.h"
+
+namespace quillon {
+
+using Clock = std::chrono::steady_clock;
+
+struct TPublicAddressLookup::TRunState {
+  explicit TRunState(size_t sources) : tally(sources), outcomes(sources), in(sources, false) {}
+  std::mutex lock;  // guards everything below
+  std::condition_variable changed;
+  TAddressTally tally;
+  std::vector<TSourceOutcome> outcomes;
+  std::vector<bool> in;
+  bool open = true;       // answers are still taken
+  bool interrupted = false;
+};
+
+namespace {
+
+// One source's thread: joined once the source has finished; a source that
+// does not finish within the grace is left running on its own (see the
+// header) and detached.
+class TSourceThread {
+ public:
+  TSourceThread(std::shared_ptr<TSourceControl> control, std::thread thread)
+      : control_(std::move(control)), thread_(std::move(thread)) {}
+  ~TSourceThread() {
+    if (!thread_.joinable()) return;
+    if (control_->WaitFinished(Clock::now()))
+      thread_.join();
+    else
+      thread_.detach();
+  }
+  TSourceThread(TSourceThread&&) = default;
+  TSourceThread& operator=(TSourceThread&&) = delete;
+  TSourceControl& Control() { return *control_; }
+
+ private:
+  std::shared_ptr<TSourceControl> control_;
+  std::thread thread_;
+};
+
+std::chrono::milliseconds Since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+}  // namespace
+
+TPublicAddressLookup::TPublicAddressLookup() = default;
+TPublicAddressLookup::~TPublicAddressLookup() = default;
+
+void TPublicAddressLookup::Interrupt() {
+  interrupted_.store(true);
+  std::lock_guard guard(runLock_);
+  if (!current_) return;
+  std::lock_guard runGuard(current_->lock);
+  current_->interrupted = true;
+  current_->changed.notify_all();
+}
+
+TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressSource>& sources,
+                                               std::chrono::milliseconds limit, bool waitAll) {
+  TPublicAddressResult result;
+  result.sources.resize(sources.size());
+  if (sources.empty() || interrupted_.load()) return result;
+
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + limit;
+  auto run = std::make_shared<TRunState>(sources.size());
+  {
+    std::lock_guard guard(runLock_);
+    current_ = run;
+  }
+  std::vector<TSourceThread> threads;
+  threads.reserve(sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    auto control = std::make_shared<TSourceControl>(deadline);
+    std::thread thread([run, control, source = sources[i], ask = Ask, i, start] {
+      TSourceReading reading;
+      try {
+        reading = ask(source, *control);
+      } catch (...) {
+        reading = {{}, "failed"};  // askers do not throw; nothing leaves the thread
+      }
+      {
+        std::lock_guard guard(run->lock);
+        if (run->open && !run->in[i]) {
+          // Nothing but an address ever counts, whatever an asker returns.
+          if (!reading.address.empty() && !IsDottedIPv4(reading.address))
+            reading = {{}, "not an IPv4 address"};
+          if (reading.address.empty() && reading.error.empty()) reading.error = "failed";
+          run->in[i] = true;
+          run->outcomes[i] = {reading.address, reading.address.empty() ? reading.error : "",
+                              Since(start)};
+          run->tally.Add(i, reading.address);
+          run->changed.notify_all();
+        }
+      }
+      control->MarkFinished();
+    });
+    threads.emplace_back(std::move(control), std::move(thread));
+  }
+
+  {
+    std::unique_lock guard(run->lock);
+    run->changed.wait_until(guard, deadline, [&] {
+      return run->interrupted || (waitAll ? run->tally.AllIn() : run->tally.Decided());
+    });
+    run->open = false;
+    result.address = run->tally.Shown();
+    const auto end = Since(start);
+    for (size_t i = 0; i < sources.size(); ++i) {
+      result.sources[i] = run->outcomes[i];
+      if (!run->in[i]) result.sources[i] = {{}, kNoAnswerInTime, end};
+    }
+  }
+  {
+    std::lock_guard guard(runLock_);
+    current_.reset();
+  }
+  // The sources still out are stopped and get a moment to end (none when
+  // interrupted: the program is closing); the threads are joined, or left
+  // to their name lookup, as they go out of scope.
+  for (TSourceThread& t : threads) t.Control().Stop();
+  const Clock::time_point graceEnd = Clock::now() + kSourceStopGrace;
+  if (!interrupted_.load())
+    for (TSourceThread& t : threads) t.Control().WaitFinished(graceEnd);
+  return result;
+}
+
+}  // namespace quillon
