@@ -55,7 +55,8 @@ test-sanitize: deps
 # tests are left out).
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
-	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
+	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/lookup/test_app_public_address \
+	tests/app/cli/test_app_cli_list \
 	tests/tls/test_tls
 test-tsan: deps
 	@cmake --preset tsan >/dev/null

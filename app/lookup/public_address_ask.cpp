@@ -47,13 +47,17 @@ TSourceControl::TWake::~TWake() {
 }
 
 std::string FailureText(std::exception_ptr failure, const TSourceControl& control) {
-  const bool timeUp = TSourceControl::Clock::now() >= control.Deadline();
+  // A source stopped by the run (its socket shut down, its wait cut short)
+  // fails however its code noticed: it did not answer in time.
+  if (control.Stopped()) return kNoAnswerInTime;
   try {
     std::rethrow_exception(failure);
   } catch (const EOperationInterrupted&) {
     return kNoAnswerInTime;
+  } catch (const EOperationSizeLimitExceeded&) {
+    return "answer too long";
   } catch (const EOperationLimitExceeded&) {
-    return timeUp || control.Stopped() ? kNoAnswerInTime : "answer too long";
+    return kNoAnswerInTime;
   } catch (const EIdHTTPProtocolException& e) {
     return "HTTP status " + std::to_string(e.ReplyCode());
   } catch (const EIdConnectTimeout&) {
@@ -61,11 +65,10 @@ std::string FailureText(std::exception_ptr failure, const TSourceControl& contro
   } catch (const EIdReadTimeout&) {
     return kNoAnswerInTime;
   } catch (const EIdConnectException&) {
-    return control.Stopped() ? kNoAnswerInTime : "could not connect";
+    return "could not connect";
   } catch (const EIdConnClosedGracefully&) {
     return "connection closed before the answer";
   } catch (const EIdSocketError& e) {
-    if (control.Stopped()) return kNoAnswerInTime;
     switch (e.SocketErrorCode) {
       case 11001:
       case 11002:
@@ -85,7 +88,7 @@ std::string FailureText(std::exception_ptr failure, const TSourceControl& contro
         return "network error";
     }
   } catch (...) {
-    return control.Stopped() || timeUp ? kNoAnswerInTime : "failed";
+    return TSourceControl::Clock::now() >= control.Deadline() ? kNoAnswerInTime : "failed";
   }
 }
 
