@@ -22,12 +22,9 @@ struct TPublicAddressLookup::TRunState {
   bool interrupted = false;
 };
 
-namespace {
-
 // One source's thread: joined once the source has finished; a source that
-// does not finish within the grace is left running on its own (see the
-// header) and detached.
-class TSourceThread {
+// has not finished by then is left running on its own (see the header).
+class TPublicAddressLookup::TSourceThread {
  public:
   TSourceThread(std::shared_ptr<TSourceControl> control, std::thread thread)
       : control_(std::move(control)), thread_(std::move(thread)) {}
@@ -38,14 +35,16 @@ class TSourceThread {
     else
       thread_.detach();
   }
-  TSourceThread(TSourceThread&&) = default;
-  TSourceThread& operator=(TSourceThread&&) = delete;
+  TSourceThread(const TSourceThread&) = delete;
+  TSourceThread& operator=(const TSourceThread&) = delete;
   TSourceControl& Control() { return *control_; }
 
  private:
   std::shared_ptr<TSourceControl> control_;
   std::thread thread_;
 };
+
+namespace {
 
 std::chrono::milliseconds Since(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -54,7 +53,15 @@ std::chrono::milliseconds Since(Clock::time_point start) {
 }  // namespace
 
 TPublicAddressLookup::TPublicAddressLookup() = default;
-TPublicAddressLookup::~TPublicAddressLookup() = default;
+
+TPublicAddressLookup::~TPublicAddressLookup() {
+  Reap(Clock::now() + (interrupted_.load() ? std::chrono::milliseconds(0) : kSourceStopGrace));
+}
+
+void TPublicAddressLookup::Reap(Clock::time_point until) {
+  for (auto& t : pending_) t->Control().WaitFinished(until);
+  pending_.clear();
+}
 
 void TPublicAddressLookup::Interrupt() {
   interrupted_.store(true);
@@ -70,6 +77,7 @@ TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressS
   TPublicAddressResult result;
   result.sources.resize(sources.size());
   if (sources.empty() || interrupted_.load()) return result;
+  Reap(Clock::now() + kSourceStopGrace);
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline = start + limit;
@@ -78,7 +86,7 @@ TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressS
     std::lock_guard guard(runLock_);
     current_ = run;
   }
-  std::vector<TSourceThread> threads;
+  std::vector<std::unique_ptr<TSourceThread>> threads;
   threads.reserve(sources.size());
   for (size_t i = 0; i < sources.size(); ++i) {
     auto control = std::make_shared<TSourceControl>(deadline);
@@ -105,7 +113,7 @@ TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressS
       }
       control->MarkFinished();
     });
-    threads.emplace_back(std::move(control), std::move(thread));
+    threads.push_back(std::make_unique<TSourceThread>(std::move(control), std::move(thread)));
   }
 
   {
@@ -125,13 +133,13 @@ TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressS
     std::lock_guard guard(runLock_);
     current_.reset();
   }
-  // The sources still out are stopped and get a moment to end (none when
-  // interrupted: the program is closing); the threads are joined, or left
-  // to their name lookup, as they go out of scope.
-  for (TSourceThread& t : threads) t.Control().Stop();
-  const Clock::time_point graceEnd = Clock::now() + kSourceStopGrace;
-  if (!interrupted_.load())
-    for (TSourceThread& t : threads) t.Control().WaitFinished(graceEnd);
+  // The sources still out are stopped; the run does not wait for them (an
+  // exchange ends within a fraction of a second, a name lookup when the
+  // system's resolver gives up). They are joined later, by Reap.
+  for (auto& t : threads) {
+    t->Control().Stop();
+    pending_.push_back(std::move(t));
+  }
   return result;
 }
 

@@ -1,8 +1,10 @@
 // The public address from several sources asked at once, each on a thread
 // of its own, chosen by the agreement rule within a time limit; interruptible
-// from another thread. A source still inside the system's name lookup when
-// the run ends (that call cannot be cut short) is left to finish on its own
-// thread: it owns everything it uses, and its answer is dropped.
+// from another thread. A run returns as soon as its choice is made; the
+// sources still out are stopped and joined later. One still inside the
+// system's name lookup by then (that call cannot be cut short) is left to
+// finish on its own thread: it owns everything it uses, and its answer is
+// dropped.
 #pragma once
 
 #include <atomic>
@@ -28,8 +30,8 @@ struct TPublicAddressResult {
   std::vector<TSourceOutcome> sources;  // in list order
 };
 
-// How long the stopped sources get to end before the run returns without
-// them (they are then only in the system's name lookup).
+// How long stopped sources get to end when the next run starts or the
+// lookup goes (past it, they can only be in the system's name lookup).
 inline constexpr std::chrono::milliseconds kSourceStopGrace{200};
 
 class TPublicAddressLookup {
@@ -56,7 +58,14 @@ class TPublicAddressLookup {
 
  private:
   struct TRunState;
+  class TSourceThread;
+  // Joins the sources of past runs that have ended by `until`; those still
+  // in the system's name lookup then are left to it.
+  void Reap(std::chrono::steady_clock::time_point until);
+
   std::atomic<bool> interrupted_{false};
+  // Sources stopped at the end of a run, still ending (owner's thread only).
+  std::vector<std::unique_ptr<TSourceThread>> pending_;
   std::mutex runLock_;  // guards current_
   std::shared_ptr<TRunState> current_;
 };
