@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -449,7 +451,14 @@ TEST_F(Window, ClosingWhileAWhoisStallsEndsWithinASecondAndWritesNothingMore) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The windows keep their history in a settings folder of this run's own,
+  // never in the user's.
+  const std::filesystem::path config =
+      std::filesystem::temp_directory_path() / quillon::test::UniqueName("quillon-window-config-");
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  std::filesystem::remove_all(config);
+  return status;
 }
