@@ -11,15 +11,10 @@
 #include <mutex>
 #include <string>
 
+#include "app/lookup/public_address_answer.h"
 #include "app/lookup/public_address_sources.h"
-#include "net/dns/dns_message.h"
 
 namespace quillon {
-
-struct TSourceReading {
-  std::string address;  // a dotted IPv4 address, or empty
-  std::string error;    // when `address` is empty: what went wrong, plain English
-};
 
 inline constexpr const char* kNoAnswerInTime = "no answer in time";
 
@@ -74,13 +69,6 @@ using TSourceAsker = std::function<TSourceReading(const TPublicAddressSource&, T
 TSourceReading AskSource(const TPublicAddressSource& source, TSourceControl& control);
 TSourceReading AskHttpSource(const TPublicAddressSource& source, TSourceControl& control);
 TSourceReading AskDnsSource(const TPublicAddressSource& source, TSourceControl& control);
-
-// The DNS question of a DNS source: its name, type A or TXT, class IN or CH.
-TDnsQuestion PublicAddressQuestion(const TPublicAddressSource& source);
-// A DNS source's reading of the answer to `question`: the one address of
-// the records of the name, type and class asked (an A record's address, or a
-// TXT record's single string); anything else fails.
-TSourceReading ReadPublicAddressAnswer(const TDnsMessage& message, const TDnsQuestion& question);
 
 // A failure of the network code in plain English (never the exception's own
 // text): "connection refused", "HTTP status 404", "no answer in time" ...
