@@ -57,7 +57,9 @@ TEST(Cli, UsageErrorsExitTwoWithOneLineOnStandardError) {
                          // -4 and -6 belong to ping and trace, before the host, alone.
                          "ping -5 example.com", "trace -6", "ping example.com -6",
                          "whois -4 example.com", "mx -6 example.com", "ping -4 -6 example.com",
-                         "info -4", "whois --follow", "whois --follow a b", "mx --follow a"};
+                         "info -4", "whois --follow", "whois --follow a b", "mx --follow a",
+                         // info takes --json, once, and nothing else.
+                         "info --json --json", "info --json extra", "info --follow"};
   for (const char* args : wrong) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
