@@ -55,7 +55,9 @@ std::chrono::milliseconds Since(Clock::time_point start) {
 TPublicAddressLookup::TPublicAddressLookup() = default;
 
 TPublicAddressLookup::~TPublicAddressLookup() {
-  Reap(Clock::now() + (interrupted_.load() ? std::chrono::milliseconds(0) : kSourceStopGrace));
+  // Stopped sources end within a fraction of a second; only one inside the
+  // system's name lookup is left behind.
+  Reap(Clock::now() + kSourceStopGrace);
 }
 
 void TPublicAddressLookup::Reap(Clock::time_point until) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "app/lookup/public_address_lookup.h"
@@ -141,6 +142,29 @@ TEST(PublicAddressLookup, InterruptEndsARunAtOnceAndLaterRunsAskNothing) {
   EXPECT_EQ(asked.load(), 2);
   lookup.Run(Sources({"198.51.100.7@1"}), 1000ms, false);
   EXPECT_EQ(asked.load(), 2);
+}
+
+TEST(PublicAddressLookup, ASourceDeafToItsStopHoldsUpNeitherTheRunNorTheEnd) {
+  // As a source inside the system's name lookup: it ignores the stop.
+  // Shared, so that it outlives this test for the thread left behind.
+  const auto release = std::make_shared<std::atomic<bool>>(false);
+  auto lookup = std::make_unique<TPublicAddressLookup>();
+  lookup->Ask = [release](const TPublicAddressSource& source, TSourceControl& control) {
+    if (source.entry != "deaf") return Scripted(source, control);
+    const auto until = Clock::now() + 2s;
+    while (!release->load() && Clock::now() < until) std::this_thread::sleep_for(1ms);
+    return TSourceReading{"192.0.2.99", {}};
+  };
+  auto start = Clock::now();
+  const auto result =
+      lookup->Run(Sources({"198.51.100.7@1", "deaf", "198.51.100.7@5"}), 3000ms, false);
+  EXPECT_EQ(result.address, "198.51.100.7");
+  EXPECT_LT(MsSince(start), 500);
+  start = Clock::now();
+  lookup.reset();  // waits its grace, then leaves the deaf source to itself
+  EXPECT_GE(MsSince(start), kSourceStopGrace.count() - 5);
+  EXPECT_LT(MsSince(start), kSourceStopGrace.count() + 300);
+  release->store(true);  // the source ends on its own thread, its answer dropped
 }
 
 // The HTTP source against services on loopback: the body must be an address.
