@@ -203,6 +203,11 @@ void TListRun::Work(TRunStop& stop) {
 }
 
 void TListRun::Print(const TSlot& slot) {
+  if (!options_.headings) {
+    std::fwrite(slot.text.data(), 1, slot.text.size(), out_);
+    if (!slot.text.empty() && slot.text.back() != '\n') std::fputc('\n', out_);
+    return;
+  }
   std::fputs("== ", out_);
   std::fwrite(slot.name.data(), 1, slot.name.size(), out_);
   std::fputc('\n', out_);

@@ -22,6 +22,9 @@ struct TListOptions {
   // Set from outside (SIGINT): reading stops, the names in flight are
   // interrupted, their blocks printed.
   const std::atomic<bool>* interrupted = nullptr;
+  // False: each name's lines alone, without the '== NAME' heading and the
+  // empty line (JSON Lines).
+  bool headings = true;
 };
 
 // Runs the list; answers 0 when every name ended normally, 1 when at least

@@ -8,14 +8,21 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_commands.h"
 #include "app/cli/cli_list.h"
+#include "app/cli/json_output.h"
+#include "app/dns/dns_command.h"
+#include "app/dns/reverse_name.h"
 #include "app/rdap/rdap_lookup.h"
 #include "app/whois/whois_follow.h"
+#include "net/dns/dns_message.h"
+#include "net/dns/dns_presentation.h"
 #include "net/socket/error_text.h"
 #include "net/socket/stack.h"
 
@@ -44,6 +51,15 @@ constexpr const char* kUsage =
     "  rdap [--json] NAME|ADDRESS\n"
     "               registration data of a domain or an IP network over RDAP\n"
     "               (https); --json prints the server's JSON document\n"
+    "  dns [@SERVER] [-p PORT] [-t TYPE] [--tcp] [--short | --json] NAME [TYPE]\n"
+    "  dns [@SERVER] [-p PORT] [--tcp] [--short | --json] -x ADDRESS\n"
+    "               ask SERVER (default: the first nameserver of\n"
+    "               /etc/resolv.conf) for NAME's records of TYPE (A, AAAA, CAA,\n"
+    "               CNAME, DNSKEY, DS, HTTPS, MX, NAPTR, NS, PTR, SOA, SRV,\n"
+    "               SSHFP, SVCB, TLSA, TXT or TYPEnnn; default A) and print the\n"
+    "               answer as dig +noall +answer does; -x asks for the PTR\n"
+    "               record of an address; UDP (then TCP when truncated) or\n"
+    "               --tcp; --short prints only the data, --json one object\n"
     "  info [--json]\n"
     "               show the on-line state, public and local address; the\n"
     "               public address is asked of several sources at once\n"
@@ -53,11 +69,13 @@ constexpr const char* kUsage =
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Lists: with - for the name, whois, mx, ping, trace and rdap read names\n"
+    "Lists: with - for the name, whois, mx, ping, trace, rdap and dns read names\n"
     "from standard input, one per line (blank lines and lines starting with #\n"
     "are skipped) and work on up to N at once (-j N, 1 to 256, default 16).\n"
     "Each name's lines follow a line '== NAME' and end with an empty line, in\n"
-    "input order. On a terminal, standard error shows the progress.\n"
+    "input order. On a terminal, standard error shows the progress. For dns a\n"
+    "line may be 'NAME TYPE'; with --json each name gives one JSON line and no\n"
+    "heading; --rate QPS caps the questions sent per second over the run.\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed (for a list: at least one\n"
     "name did), 2 usage error, 130 a list interrupted by Ctrl-C.\n";
@@ -90,6 +108,40 @@ TPingOptions PingOptionsOf(const TCliArgs& args) {
   if (args.Has("-4")) options.family = Id_PF_INET;
   if (args.Has("-6")) options.family = Id_PF_INET6;
   return options;
+}
+
+std::optional<std::string> ValueOf(const TCliArgs& args, const char* option) {
+  if (!args.Has(option)) return std::nullopt;
+  return args.Value(option);
+}
+
+std::string CheckDns(const TCliArgs& args) {
+  return CheckDnsWords(ValueOf(args, "-t"), args.words, ValueOf(args, "-x"), ValueOf(args, "-p"),
+                       ValueOf(args, "--rate"), args.Has("--short"), args.Has("--json"));
+}
+
+// dns: the options once for the run (CheckDns has passed); a list hands each
+// line (NAME or NAME TYPE) to RunDnsLine.
+TNameCommand BindDns(const TCliArgs& args) {
+  TDnsCommandOptions options;
+  options.server = args.Value("@");
+  if (args.Has("-p")) options.port = *ParseDnsPort(args.Value("-p"));
+  if (args.Has("-t")) options.type = *DnsTypeFromText(args.Value("-t"));
+  if (!args.words.empty()) options.type = *DnsTypeFromText(args.words[0]);
+  options.tcp = args.Has("--tcp");
+  if (args.Has("--short")) options.output = TDnsOutput::Short;
+  if (args.Has("--json")) options.output = TDnsOutput::Json;
+  if (args.Has("--rate"))
+    options.pacer = std::make_shared<TDnsPacer>(*ParseDnsRate(args.Value("--rate")));
+  options.interrupted = &gInterrupted;
+  options.printJson = &PrintJson;
+  const bool reverse = args.Has("-x");
+  const bool list = args.list;
+  return [options, reverse, list](const std::string& name, std::FILE* out) {
+    if (list) return RunDnsLine(name, options, out);
+    if (reverse) return RunDns({*ReverseDnsName(name), kDnsTypePTR}, options, out);
+    return RunDns({name, options.type}, options, out);
+  };
 }
 
 const TCliCommand kCommands[] = {
@@ -128,10 +180,18 @@ const TCliCommand kCommands[] = {
          return RunRdap(name, options, out);
        };
      }},
+    {{"dns",
+      true,
+      {{"@", true}, {"-p", true}, {"-t", true}, {"--tcp"}, {"--short"}, {"--json"},
+       {"-x", true}, {"--rate", true}},
+      1,
+      "-x"},
+     BindDns,
+     CheckDns},
     {{"info", false, {"--json"}}, nullptr},
 };
 
-int RunListFromStandardInput(const TNameCommand& command, int jobs) {
+int RunListFromStandardInput(const TNameCommand& command, int jobs, bool headings) {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -140,6 +200,7 @@ int RunListFromStandardInput(const TNameCommand& command, int jobs) {
   options.jobs = jobs;
   options.progress = ::isatty(STDERR_FILENO) ? stderr : nullptr;
   options.interrupted = &gInterrupted;
+  options.headings = headings;
   return RunList(STDIN_FILENO, stdout, command, options);
 }
 
@@ -175,7 +236,9 @@ int main(int argc, char** argv) {
   try {
     if (args.command == "info") return RunInfo(stdout, args.Has("--json"));
     const TNameCommand command = chosen->bind(args);
-    if (args.list) return RunListFromStandardInput(command, args.jobs);
+    // JSON Lines: one object per name, without headings or empty lines.
+    const bool jsonLines = args.command == "dns" && args.Has("--json");
+    if (args.list) return RunListFromStandardInput(command, args.jobs, !jsonLines);
     return command(args.name, stdout);
   } catch (...) {
     // The components could not even be set up (no socket library).

@@ -16,7 +16,18 @@ namespace quillon {
 std::optional<std::string> NameOfLine(std::string_view line) {
   const std::string trimmed = Trim(line);
   if (trimmed.empty() || trimmed[0] == '#') return std::nullopt;
-  return LowerAsciiLetters(trimmed);
+  // Words after the name (dns: `NAME TYPE`) are kept as given, one blank
+  // between them; only the name is lower-cased.
+  const size_t end = trimmed.find_first_of(" \t");
+  std::string name = LowerAsciiLetters(std::string_view(trimmed).substr(0, end));
+  for (size_t i = end; i != std::string::npos && i < trimmed.size();) {
+    const size_t start = trimmed.find_first_not_of(" \t", i);
+    if (start == std::string::npos) break;
+    i = trimmed.find_first_of(" \t", start);
+    name += ' ';
+    name.append(trimmed, start, i == std::string::npos ? std::string::npos : i - start);
+  }
+  return name;
 }
 
 bool TNameReader::TakeLine(std::string& line) {

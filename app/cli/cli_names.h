@@ -1,6 +1,7 @@
 // The names of a list, read from a file descriptor (standard input): one per
 // line, blank lines and lines starting with '#' skipped, surrounding blanks
-// (a CR before the LF included) trimmed, lower-cased as a single name. Reads
+// (a CR before the LF included) trimmed, lower-cased as a single name (words
+// after it, as in `NAME TYPE`, kept with one blank between them). Reads
 // in slices so that the caller can stop between them.
 #pragma once
 

@@ -166,6 +166,8 @@ TEST(CliNames, NameOfLine) {
       {"   #indented comment", std::nullopt},
       {"a#b", "a#b"},
       {"ÉCOLE.fr", "École.fr"},  // only A to Z are lowered, as for one name
+      // Words after the name (dns: NAME TYPE) stay as given, one blank apart.
+      {" Example.COM \t TXT  x\r", "example.com TXT x"},
   };
   for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line), c.name) << c.line;
 }
