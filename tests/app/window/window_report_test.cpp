@@ -244,7 +244,7 @@ TEST_F(WindowReport, HistoryKeepsTheLastFiftyNamesMostRecentFirst) {
   for (int i = 1; i <= 52; ++i) Press(*form, buttons[i % 4], QString("host%1.example").arg(i));
   Press(*form, form->bwhois, "host30.example");  // again: moves to the front, once
   Press(*form, form->bwhois, "   ");               // blank: not kept
-  const auto& names = form->History().Names();
+  const std::vector<std::string> names = form->History().Names();  // kept past the window
   ASSERT_EQ(names.size(), kHistoryLimit);
   EXPECT_EQ(names[0], "host30.example");
   EXPECT_EQ(names[1], "host52.example");
