@@ -2,6 +2,7 @@
 #include "app/lookup/public_address_lookup.h"
 
 #include <condition_variable>
+#include <system_error>
 #include <thread>
 
 #include "app/lookup/public_address_agreement.h"
@@ -90,38 +91,45 @@ TPublicAddressResult TPublicAddressLookup::Run(const std::vector<TPublicAddressS
   }
   std::vector<std::unique_ptr<TSourceThread>> threads;
   threads.reserve(sources.size());
+  // One source's outcome, taken while the run is open.
+  const auto record = [run, start](size_t i, TSourceReading reading) {
+    std::lock_guard guard(run->lock);
+    if (!run->open || run->in[i]) return;
+    // Nothing but an address ever counts, whatever an asker returns.
+    if (!reading.address.empty() && !IsDottedIPv4(reading.address))
+      reading = {{}, "not an IPv4 address"};
+    if (reading.address.empty() && reading.error.empty()) reading.error = "failed";
+    run->in[i] = true;
+    run->outcomes[i] = {reading.address, reading.address.empty() ? reading.error : "",
+                        Since(start)};
+    run->tally.Add(i, reading.address);
+    run->changed.notify_all();
+  };
   for (size_t i = 0; i < sources.size(); ++i) {
     auto control = std::make_shared<TSourceControl>(deadline);
-    std::thread thread([run, control, source = sources[i], ask = Ask, i, start] {
-      TSourceReading reading;
-      try {
-        reading = ask(source, *control);
-      } catch (...) {
-        reading = {{}, "failed"};  // askers do not throw; nothing leaves the thread
-      }
-      {
-        std::lock_guard guard(run->lock);
-        if (run->open && !run->in[i]) {
-          // Nothing but an address ever counts, whatever an asker returns.
-          if (!reading.address.empty() && !IsDottedIPv4(reading.address))
-            reading = {{}, "not an IPv4 address"};
-          if (reading.address.empty() && reading.error.empty()) reading.error = "failed";
-          run->in[i] = true;
-          run->outcomes[i] = {reading.address, reading.address.empty() ? reading.error : "",
-                              Since(start)};
-          run->tally.Add(i, reading.address);
-          run->changed.notify_all();
+    try {
+      std::thread thread([record, control, source = sources[i], ask = Ask, i] {
+        TSourceReading reading;
+        try {
+          reading = ask(source, *control);
+        } catch (...) {
+          reading = {{}, "failed"};  // askers do not throw; nothing leaves the thread
         }
-      }
-      control->MarkFinished();
-    });
-    threads.push_back(std::make_unique<TSourceThread>(std::move(control), std::move(thread)));
+        record(i, std::move(reading));
+        control->MarkFinished();
+      });
+      threads.push_back(std::make_unique<TSourceThread>(std::move(control), std::move(thread)));
+    } catch (const std::system_error&) {
+      record(i, {{}, "failed"});  // no thread to be had: that source fails
+    }
   }
 
   {
     std::unique_lock guard(run->lock);
     run->changed.wait_until(guard, deadline, [&] {
-      return run->interrupted || (waitAll ? run->tally.AllIn() : run->tally.Decided());
+      // interrupted_ too: an interruption just before this run was current.
+      return run->interrupted || interrupted_.load() ||
+             (waitAll ? run->tally.AllIn() : run->tally.Decided());
     });
     run->open = false;
     result.address = run->tally.Shown();
