@@ -61,6 +61,10 @@ TPublicAddressLookup::~TPublicAddressLookup() {
   Reap(Clock::now() + kSourceStopGrace);
 }
 
+void TPublicAddressLookup::JoinStoppedSources() {
+  Reap(Clock::now() + kSourceStopGrace);
+}
+
 void TPublicAddressLookup::Reap(Clock::time_point until) {
   for (auto& t : pending_) t->Control().WaitFinished(until);
   pending_.clear();

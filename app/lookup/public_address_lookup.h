@@ -53,6 +53,11 @@ class TPublicAddressLookup {
   // runs ask nothing.
   void Interrupt();
 
+  // Waits (a short grace at most) for the sources that past runs stopped,
+  // and joins them: their sockets are closed then (a run does not wait for
+  // them). Also done by the next run and by the destructor.
+  void JoinStoppedSources();
+
   // How each source is asked (replaced by tests).
   TSourceAsker Ask = AskSource;
 
