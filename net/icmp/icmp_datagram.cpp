@@ -153,8 +153,7 @@ void PrepareIcmpDatagramSocket(TIdSocketHandle& socket) {
 void PrepareIcmp6RawSocket(TIdSocketHandle& socket) {
   icmp6_filter filter;
   ICMP6_FILTER_SETBLOCKALL(&filter);
-  for (const uint8_t type :
-       {icmp6EchoReply, icmp6EchoRequest, icmp6DestinationUnreachable, icmp6TimeExceeded})
+  for (const uint8_t type : {icmp6EchoReply, icmp6DestinationUnreachable, icmp6TimeExceeded})
     ICMP6_FILTER_SETPASS(type, &filter);
   socket.SetSocketOption(IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
   const int32_t on = 1;

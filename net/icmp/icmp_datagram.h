@@ -18,9 +18,9 @@ namespace quillon {
 void PrepareIcmpDatagramSocket(TIdSocketHandle& socket);
 
 // Options of a raw ICMPv6 socket: an ICMP6_FILTER that passes only echo
-// requests and replies, destination-unreachable and time-exceeded messages
-// (neighbour discovery and router advertisements never reach the client),
-// and IPV6_RECVHOPLIMIT.
+// replies, destination-unreachable and time-exceeded messages (echo
+// requests, neighbour discovery and router advertisements never reach the
+// client), and IPV6_RECVHOPLIMIT.
 void PrepareIcmp6RawSocket(TIdSocketHandle& socket);
 
 // Waits up to `timeoutMs` (WaitForever: no limit, 0: poll once) for an echo

@@ -91,8 +91,10 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
+    // Only a reply answers: a raw socket also sees requests, our own (to a
+    // local address, even one that does not answer) and anyone's that carry
+    // our identifier and sequence.
     case icmpEchoReply:
-    case icmpEchoRequest:  // our own request, as a raw socket sees it on loopback
       outcome = roEchoReply;
       ids = ReadEchoIds(reader, headerLength);
       break;
@@ -105,8 +107,8 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEchoIds(reader, headerLength);
       break;
     default:
-      // Timestamp and information requests, redirects, parameter problems:
-      // none of them answers an echo, even when it quotes ours.
+      // Echo, timestamp and information requests, redirects, parameter
+      // problems: none of them answers an echo, even when it quotes ours.
       return false;
   }
   status.Outcome = outcome;
@@ -145,8 +147,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
-    case icmp6EchoReply:
-    case icmp6EchoRequest:  // our own request, as a raw socket sees it on loopback
+    case icmp6EchoReply:  // a request (128) answers nothing, as over IPv4
       outcome = roEchoReply;
       ids = ReadEchoIds(reader, ip6_header::kSize);
       break;
@@ -156,8 +157,9 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEcho6Ids(reader, ip6_header::kSize);
       break;
     default:
-      // Packet too big, parameter problems, neighbour discovery, router
-      // advertisements, multicast listener messages: no answer to an echo.
+      // Echo requests, packet too big, parameter problems, neighbour
+      // discovery, router advertisements, multicast listener messages: no
+      // answer to an echo.
       return false;
   }
   status.Outcome = outcome;
