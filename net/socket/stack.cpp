@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 
 #include "net/socket/error_text.h"
 #include "net/socket/exceptions.h"
@@ -38,6 +39,15 @@ sockaddr_storage MakeRecord(int family, uint32_t addressNet, int port) {
   return storage;
 }
 
+// The scope id a zone stands for: its number, or the index of the
+// interface it names (0 when there is none).
+uint32_t ScopeIdOf(const std::string& zone) {
+  if (zone.empty()) return 0;
+  const int64_t numeric = StrToInt64Def(zone, -1);
+  return numeric >= 0 && numeric <= 0xFFFFFFFF ? static_cast<uint32_t>(numeric)
+                                               : platform::InterfaceIndex(zone);
+}
+
 // An IPv6 record; false (with the invalid-argument error set) when `ip` is
 // neither empty (any address) nor IPv6 text. A zone names an interface or
 // gives its index.
@@ -53,12 +63,7 @@ bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
     return false;
   }
   std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
-  if (!parsed->Zone.empty()) {
-    const int64_t numeric = StrToInt64Def(parsed->Zone, -1);
-    a->sin6_scope_id = numeric >= 0 && numeric <= 0xFFFFFFFF
-                           ? static_cast<uint32_t>(numeric)
-                           : platform::InterfaceIndex(parsed->Zone);
-  }
+  a->sin6_scope_id = ScopeIdOf(parsed->Zone);
   return true;
 }
 
@@ -150,6 +155,27 @@ std::string TIdStack::ResolveHostName(const std::string& host, int family) {
 
 bool TIdStack::IsIPLiteral(const std::string& text) {
   return IsAddressLiteral(text) || IsIPv6Literal(text);
+}
+
+bool TIdStack::SameAddress(const std::string& a, const std::string& b) {
+  // The reading of IsAddressLiteral and TextToAddress: four numbers 0..255.
+  const auto v4 = [](const std::string& text) -> std::optional<TIdAddressBytes> {
+    std::string rest = text;
+    TIdAddressBytes bytes{};
+    for (size_t i = 0; i < 4; ++i) {
+      const int v = StrToIntDef(i < 3 ? SplitOff(rest, ".") : rest, -1);
+      if (v < 0 || v > 255) return std::nullopt;
+      bytes[i] = static_cast<uint8_t>(v);
+    }
+    return bytes;
+  };
+  if (const auto a4 = v4(a)) {
+    const auto b4 = v4(b);
+    return b4 && *a4 == *b4;
+  }
+  const auto a6 = ParseIPv6(a);
+  const auto b6 = ParseIPv6(b);
+  return a6 && b6 && a6->Bytes == b6->Bytes && ScopeIdOf(a6->Zone) == ScopeIdOf(b6->Zone);
 }
 
 bool TIdStack::IsAddressLiteral(const std::string& text) {

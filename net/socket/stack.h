@@ -100,6 +100,11 @@ class TIdStack {
   static bool IsAddressLiteral(const std::string& text);
   // True for IPv4 or IPv6 address text.
   static bool IsIPLiteral(const std::string& text);
+  // True when two address texts name the same address: IPv4 by its four
+  // bytes, IPv6 by its sixteen bytes and its scope, a zone given by
+  // interface name or by index ("fe80::1%eth0" is "fe80::1%2" when eth0 has
+  // index 2). Texts that are no address are never the same.
+  static bool SameAddress(const std::string& a, const std::string& b);
   // The address as one 32-bit value holding the four bytes in network order.
   uint32_t TextToAddress32(const std::string& ip);
 
