@@ -272,16 +272,14 @@ std::string TIdStackPosix::HostAddressOf(const std::string& host, int family) {
       CheckSocketResult(Id_SOCKET_ERROR);
     return RecordText(addresses.front());
   }
-  // IPv4 first, exactly as an IPv4-only lookup; a name with no IPv4 address
-  // at all is tried for IPv6. Any other failure, or none of either family,
-  // is reported as the IPv4 lookup's failure.
-  if (platform::ResolveName(host, AF_INET, addresses)) return RecordText(addresses.front());
-  const int v4Failure = platform::LastError();
-  if (v4Failure == kHostNotFound && platform::ResolveName(host, AF_INET6, addresses))
-    return RecordText(addresses.front());
-  platform::SetLastError(v4Failure);
-  CheckSocketResult(Id_SOCKET_ERROR);
-  return {};
+  // One lookup for both families, as the system's own rule has it: the
+  // hosts file first, and what it says of a name (an IPv6 address only, say)
+  // is not overruled by DNS records of the other family. Among the answers
+  // the first IPv4 address is preferred, else the first IPv6 one.
+  if (!platform::ResolveName(host, AF_UNSPEC, addresses)) CheckSocketResult(Id_SOCKET_ERROR);
+  for (const sockaddr_storage& a : addresses)
+    if (a.ss_family == AF_INET) return RecordText(a);
+  return RecordText(addresses.front());
 }
 
 std::string TIdStackPosix::LocalHostName() {

@@ -47,9 +47,9 @@ class TIdStack {
   virtual int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockConnect(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
-  // The first address of `host`: with Id_PF_UNSPEC an IPv4 one when the
-  // name has any, else an IPv6 one; with Id_PF_INET or Id_PF_INET6 one of
-  // that family only.
+  // The first address of `host`: with Id_PF_UNSPEC one lookup for both
+  // families, whose first IPv4 answer is taken, else its first IPv6 one;
+  // with Id_PF_INET or Id_PF_INET6 one of that family only.
   virtual std::string HostAddressOf(const std::string& host, int family = Id_PF_UNSPEC) = 0;
   virtual std::string LocalHostName() = 0;
   virtual std::string HostNameOf(const std::string& ip) = 0;
