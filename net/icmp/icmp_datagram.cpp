@@ -1,6 +1,7 @@
 #include "net/icmp/icmp_datagram.h"
 
 #include <linux/errqueue.h>
+#include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -148,6 +149,14 @@ void PrepareIcmpDatagramSocket(TIdSocketHandle& socket) {
   }
   socket.SetSocketOption(IPPROTO_IP, IP_RECVERR, &on, sizeof on);
   socket.SetSocketOption(IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
+}
+
+void PrepareIcmpRawSocket(TIdSocketHandle& socket) {
+  // A set bit blocks its type (Linux's ICMP_FILTER at level SOL_RAW).
+  uint32_t blocked = ~0u;
+  for (const uint8_t type : {icmpEchoReply, icmpDestinationUnreachable, icmpTimeExceeded})
+    blocked &= ~(1u << type);
+  socket.SetSocketOption(SOL_RAW, ICMP_FILTER, &blocked, sizeof blocked);
 }
 
 void PrepareIcmp6RawSocket(TIdSocketHandle& socket) {

@@ -17,6 +17,10 @@ namespace quillon {
 // reporting router) and IP_RECVTTL / IPV6_RECVHOPLIMIT.
 void PrepareIcmpDatagramSocket(TIdSocketHandle& socket);
 
+// Option of a raw ICMP socket: an ICMP_FILTER that passes only echo
+// replies, destination-unreachable and time-exceeded messages.
+void PrepareIcmpRawSocket(TIdSocketHandle& socket);
+
 // Options of a raw ICMPv6 socket: an ICMP6_FILTER that passes only echo
 // replies, destination-unreachable and time-exceeded messages (echo
 // requests, neighbour discovery and router advertisements never reach the

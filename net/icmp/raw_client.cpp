@@ -43,7 +43,7 @@ void TIdRawBase::OpenSocket() {
     if (icmp && TryOpenIcmpDatagram(protocol)) return;
     socket_->AllocateHandle(Id_SOCK_RAW, protocol);
     openKind_ = TIdRawSocketKind::Raw;
-    PrepareRawSocket(icmp && v6);
+    PrepareRawSocket(icmp);
     WidenReceiveQueue();
     return;
   }
@@ -57,7 +57,7 @@ void TIdRawBase::OpenSocket() {
         throw;
     }
     if (socket_->IsOpen()) {
-      PrepareRawSocket(icmp && v6);
+      PrepareRawSocket(icmp);
       return;
     }
   }
@@ -72,12 +72,16 @@ void TIdRawBase::OpenSocket() {
   }
 }
 
-// A raw ICMPv6 socket lets only echo replies and errors through (neighbour
-// discovery and router advertisements would otherwise arrive too).
-void TIdRawBase::PrepareRawSocket(bool icmp6) {
-  if (!icmp6) return;
+// A raw ICMP or ICMPv6 socket lets only echo replies and errors through:
+// requests (our own among them, on the way to a local address), neighbour
+// discovery and router advertisements are left to the kernel.
+void TIdRawBase::PrepareRawSocket(bool icmp) {
+  if (!icmp) return;
   try {
-    PrepareIcmp6RawSocket(*socket_);
+    if (ipVersion_ == Id_PF_INET6)
+      PrepareIcmp6RawSocket(*socket_);
+    else
+      PrepareIcmpRawSocket(*socket_);
   } catch (...) {
     socket_->ShutAndClose();
     throw;

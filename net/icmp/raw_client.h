@@ -75,8 +75,9 @@ class TIdRawBase : public TIdComponent {
   // Opens the ICMP datagram kind of `protocol` (ICMP or ICMPv6); false when
   // the kernel refuses it.
   bool TryOpenIcmpDatagram(int protocol);
-  // Sets up a freshly opened raw socket (the ICMPv6 filter when `icmp6`).
-  void PrepareRawSocket(bool icmp6);
+  // Sets up a freshly opened raw socket (the ICMP or ICMPv6 filter when
+  // `icmp`).
+  void PrepareRawSocket(bool icmp);
   void WidenReceiveQueue();
 
   std::unique_ptr<TIdSocketHandle> socket_;

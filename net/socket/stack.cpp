@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "net/socket/error_text.h"
 #include "net/socket/exceptions.h"
@@ -48,22 +50,34 @@ uint32_t ScopeIdOf(const std::string& zone) {
                                                : platform::InterfaceIndex(zone);
 }
 
-// An IPv6 record; false (with the invalid-argument error set) when `ip` is
-// neither empty (any address) nor IPv6 text. A zone names an interface or
-// gives its index.
-bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
+// An IPv6 record of `parsed` (the any-address when there is none).
+sockaddr_storage MakeRecord6(const TIdIPv6Address* parsed, int port) {
+  sockaddr_storage storage;
   std::memset(&storage, 0, sizeof storage);
   auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
   a->sin6_family = AF_INET6;
   a->sin6_port = htons(static_cast<uint16_t>(port));
-  if (ip.empty()) return true;  // in6addr_any
+  if (parsed) {
+    std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
+    a->sin6_scope_id = ScopeIdOf(parsed->Zone);
+  }
+  return storage;
+}
+
+// An IPv6 record; false (with the invalid-argument error set) when `ip` is
+// neither empty (any address) nor IPv6 text. A zone names an interface or
+// gives its index.
+bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
+  if (ip.empty()) {
+    storage = MakeRecord6(nullptr, port);  // in6addr_any
+    return true;
+  }
   const auto parsed = ParseIPv6(ip);
   if (!parsed) {
     platform::SetLastError(kInvalidArgument);
     return false;
   }
-  std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
-  a->sin6_scope_id = ScopeIdOf(parsed->Zone);
+  storage = MakeRecord6(&*parsed, port);
   return true;
 }
 
@@ -71,7 +85,11 @@ bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
 // Empty text is the any-address where `emptyIsAny` (binding).
 bool MakeAnyRecord(TIdStack& stack, int family, const std::string& ip, int port, bool emptyIsAny,
                    sockaddr_storage& out) {
-  if (family == Id_PF_INET6 || IsIPv6Literal(ip)) return MakeRecord6(ip, port, out);
+  if (family == Id_PF_INET6) return MakeRecord6(ip, port, out);
+  if (const auto v6 = ParseIPv6(ip)) {
+    out = MakeRecord6(&*v6, port);
+    return true;
+  }
   out = MakeRecord(family, emptyIsAny && ip.empty() ? INADDR_ANY : stack.TextToAddress32(ip), port);
   return true;
 }
@@ -144,7 +162,12 @@ std::string TIdStack::ResolveHostName(const std::string& host, int family) {
     CheckSocketResult(Id_SOCKET_ERROR);
     return {};
   };
-  if (UpperCase(host) == "LOCALHOST") return family == Id_PF_INET6 ? "::1" : "127.0.0.1";
+  constexpr std::string_view kLocalhost = "LOCALHOST";
+  const bool localhost =
+      host.size() == kLocalhost.size() &&
+      std::equal(host.begin(), host.end(), kLocalhost.begin(),
+                 [](char c, char upper) { return (c >= 'a' && c <= 'z' ? c - 32 : c) == upper; });
+  if (localhost) return family == Id_PF_INET6 ? "::1" : "127.0.0.1";
   if (IsAddressLiteral(host)) return family == Id_PF_INET6 ? notFound() : host;
   if (const auto v6 = ParseIPv6(host)) {
     if (family == Id_PF_INET) return notFound();
