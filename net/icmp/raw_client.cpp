@@ -78,10 +78,7 @@ void TIdRawBase::OpenSocket() {
 void TIdRawBase::PrepareRawSocket(bool icmp) {
   if (!icmp) return;
   try {
-    if (ipVersion_ == Id_PF_INET6)
-      PrepareIcmp6RawSocket(*socket_);
-    else
-      PrepareIcmpRawSocket(*socket_);
+    PrepareIcmpRawSocket(*socket_);
   } catch (...) {
     socket_->ShutAndClose();
     throw;
@@ -126,10 +123,28 @@ void TIdRawBase::SetIPVersion(int family) {
   ipVersion_ = family;
 }
 
+bool TIdRawBase::OpenSocketFits() const {
+  if (openProtocol_ != Protocol) return false;
+  switch (SocketKind) {
+    case TIdRawSocketKind::Raw:
+      return openKind_ == TIdRawSocketKind::Raw;
+    case TIdRawSocketKind::IcmpDatagram:
+      return openKind_ == TIdRawSocketKind::IcmpDatagram;
+    default:
+      return true;
+  }
+}
+
 TIdSocketHandle& TIdRawBase::RawSocket() {
+  if (socket_->IsOpen() && !OpenSocketFits()) CloseSocket();
   if (!socket_->IsOpen()) {
     appliedTtl_.reset();
+    receiving_ = true;
     OpenSocket();
+    openProtocol_ = Protocol;
+  } else if (!receiving_) {
+    SetRawIcmpFilter(*socket_, true);
+    receiving_ = true;
   }
   // Linux refuses a time-to-live of 0 (EINVAL). A trace route starts its
   // counter there and raises it before the first probe, so 0 leaves the
@@ -148,6 +163,22 @@ TIdSocketHandle& TIdRawBase::RawSocket() {
 
 void TIdRawBase::CloseSocket() {
   socket_->ShutAndClose();
+}
+
+void TIdRawBase::StopReceiving() {
+  if (!socket_->IsOpen() || !receiving_) return;
+  // The datagram kind only ever gets answers to its own requests.
+  if (openKind_ == TIdRawSocketKind::IcmpDatagram) return;
+  if (openProtocol_ != Id_IPPROTO_ICMP) {
+    CloseSocket();
+    return;
+  }
+  try {
+    SetRawIcmpFilter(*socket_, false);
+    receiving_ = false;
+  } catch (const EIdException&) {
+    CloseSocket();  // a closed socket receives nothing either
+  }
 }
 
 void TIdRawBase::SetPacketTtl(int ttl) {

@@ -34,10 +34,17 @@ class TIdRawBase : public TIdComponent {
   TIdRawBase();
   ~TIdRawBase() override;
 
-  // The socket, opened on first use, with PacketTtl applied to it.
+  // The socket, opened on first use (and again when SocketKind, Protocol
+  // or the family asks for another one), receiving, with PacketTtl applied.
   TIdSocketHandle& RawSocket();
   // Closes the socket; the next RawSocket call opens a new one.
   void CloseSocket();
+  // Keeps the socket open for the next use but has the kernel deliver
+  // nothing more to it until then: a raw ICMP socket kept between echoes
+  // takes no copy of the machine's ICMP traffic meanwhile. A raw socket of
+  // another protocol is closed instead; a datagram socket, which only gets
+  // answers to its own requests, is left as it is.
+  void StopReceiving();
 
   int PacketTtl() const { return packetTtl_; }
   // Stores the value and applies it at once (opening the socket if needed).
@@ -72,6 +79,8 @@ class TIdRawBase : public TIdComponent {
 
  private:
   void OpenSocket();
+  // Whether the open socket is of the kind and protocol asked for now.
+  bool OpenSocketFits() const;
   // Opens the ICMP datagram kind of `protocol` (ICMP or ICMPv6); false when
   // the kernel refuses it.
   bool TryOpenIcmpDatagram(int protocol);
@@ -85,6 +94,8 @@ class TIdRawBase : public TIdComponent {
   int packetTtl_ = 128;
   std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
+  int openProtocol_ = 0;   // Protocol when the socket was opened
+  bool receiving_ = true;  // false after StopReceiving, until the next use
   int ipVersion_ = Id_PF_INET;
 };
 

@@ -65,7 +65,21 @@ TEST_F(KernelEcho, LoopbackOnBothKinds) {
         EXPECT_LT(seen[i].RoundTripMs, 1000u);
       }
       EXPECT_EQ(seen[0].IcmpType, 0) << "the kernel's reply, never our own request";
-      EXPECT_EQ(c.OpenSocketKind(), TIdRawSocketKind::Automatic) << "closed after the echo";
+      // The socket is kept for the next echo, and deaf until then: the
+      // echo of another client, which a listening raw socket would see,
+      // leaves nothing in it.
+      EXPECT_EQ(c.OpenSocketKind(), kind) << "kept after the echo";
+      TIdIcmpClient other;
+      other.SocketKind = kind;
+      other.Host = "127.0.0.1";
+      other.ReceiveTimeout = 1000;
+      other.SendEcho();
+      ASSERT_EQ(other.EchoStatus().Outcome, roEchoReply);
+      uint8_t buffer[256];
+      EXPECT_EQ(c.ReceivePacket(buffer, sizeof buffer, 0), 0);
+      c.SendEcho();
+      EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
+      EXPECT_EQ(c.EchoStatus().Sequence, 3491);
     }
   });
 }
