@@ -31,10 +31,7 @@ void TIdIcmpClient::SendEcho(const std::string& data, uint16_t sequence) {
   // resolved first (an address literal needs no lookup).
   std::string target = Host;
   try {
-    if (!target.empty()) {
-      target = SharedStack().ResolveHostName(target);
-      SetIPVersion(AddressFamilyOf(target));
-    }
+    if (!target.empty()) target = ResolveDestination(target);
   } catch (...) {
     CloseSocket();
     throw;

@@ -190,9 +190,20 @@ void TIdRawBase::SetBufferSize(int size) {
   buffer_.resize(size > 0 ? static_cast<size_t>(size) : 0);
 }
 
+const std::string& TIdRawBase::ResolveDestination(const std::string& host) {
+  // An address text that the last resolution gave resolves to itself and
+  // needs no second look; anything else (a name above all) is resolved.
+  if (resolved_.empty() || host != resolved_) {
+    resolved_.clear();
+    resolved_ = SharedStack().ResolveHostName(host);
+    resolvedFamily_ = AddressFamilyOf(resolved_);
+  }
+  SetIPVersion(resolvedFamily_);
+  return resolved_;
+}
+
 void TIdRawBase::SendPacket(const std::string& host, int port, const uint8_t* bytes, int count) {
-  const std::string ip = SharedStack().ResolveHostName(host);
-  SetIPVersion(AddressFamilyOf(ip));
+  const std::string& ip = ResolveDestination(host);
   RawSocket().SendDatagram(ip, port, bytes, count > 0 ? static_cast<size_t>(count) : 0);
 }
 

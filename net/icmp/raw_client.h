@@ -56,6 +56,9 @@ class TIdRawBase : public TIdComponent {
 
   // Resolves `host` and sends `count` bytes to it.
   virtual void SendPacket(const std::string& host, int port, const uint8_t* bytes, int count);
+  // The address text `host` stands for (ResolveHostName, on every call for
+  // a name), with the family switched to its own.
+  const std::string& ResolveDestination(const std::string& host);
   // One datagram within `timeout` ms (negative: ReceiveTimeout, 0: poll once)
   // laid out as a raw socket delivers it: its byte count, 0 when nothing came,
   // -1 on a socket failure (for the caller to check).
@@ -95,6 +98,8 @@ class TIdRawBase : public TIdComponent {
   std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
   int openProtocol_ = 0;   // Protocol when the socket was opened
+  std::string resolved_;   // the last address ResolveDestination gave
+  int resolvedFamily_ = Id_PF_INET;
   bool receiving_ = true;  // false after StopReceiving, until the next use
   int ipVersion_ = Id_PF_INET;
 };

@@ -202,6 +202,8 @@ bool TIdStack::SameAddress(const std::string& a, const std::string& b) {
 }
 
 bool TIdStack::IsAddressLiteral(const std::string& text) {
+  // No part with a colon converts to a number: IPv6 text is refused at once.
+  if (text.find(':') != std::string::npos) return false;
   std::string rest = text;
   std::string parts[4];
   for (int i = 0; i < 3; ++i) parts[i] = SplitOff(rest, ".");
@@ -218,6 +220,29 @@ std::string TIdStack::AddressToText(const TIdAddressBytes& b) {
 }
 
 TIdAddressBytes TIdStack::TextToAddress(const std::string& ip) {
+  // Plain dotted decimal (what every datagram's destination is) is read
+  // here at once, to the same bytes as below; any other text goes the long way.
+  TIdAddressBytes fast{};
+  size_t part = 0, digits = 0;
+  unsigned value = 0;
+  bool plain = !ip.empty();
+  for (const char c : ip) {
+    if (c >= '0' && c <= '9' && digits < 3) {
+      value = value * 10 + static_cast<unsigned>(c - '0');
+      ++digits;
+    } else if (c == '.' && digits > 0 && part < 3) {
+      fast[part++] = static_cast<uint8_t>(value);
+      value = 0;
+      digits = 0;
+    } else {
+      plain = false;
+      break;
+    }
+  }
+  if (plain && part == 3 && digits > 0) {
+    fast[3] = static_cast<uint8_t>(value);
+    return fast;
+  }
   std::string rest = ip;
   TIdAddressBytes out{};
   for (int i = 0; i < 3; ++i) out[i] = static_cast<uint8_t>(StrToInt(SplitOff(rest, ".")));
