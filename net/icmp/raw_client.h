@@ -97,8 +97,8 @@ class TIdRawBase : public TIdComponent {
   int packetTtl_ = 128;
   std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
-  int openProtocol_ = 0;   // Protocol when the socket was opened
-  std::string resolved_;   // the last address ResolveDestination gave
+  int openProtocol_ = 0;  // Protocol when the socket was opened
+  std::string resolved_;  // the last address ResolveDestination gave
   int resolvedFamily_ = Id_PF_INET;
   bool receiving_ = true;  // false after StopReceiving, until the next use
   int ipVersion_ = Id_PF_INET;

@@ -299,8 +299,7 @@ class LinkLocalDnsServer {
       const std::string real = MxAnswer(query, 10);
       ::sendto(fds[1], decoy.data(), decoy.size(), 0, reinterpret_cast<sockaddr*>(&from),
                fromLength);
-      ::sendto(fds[0], real.data(), real.size(), 0, reinterpret_cast<sockaddr*>(&from),
-               fromLength);
+      ::sendto(fds[0], real.data(), real.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
     }
     for (int fd : fds) ::close(fd);
   }

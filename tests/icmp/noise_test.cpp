@@ -2,7 +2,8 @@
 // waits, on both socket kinds: a destination that sends redirects, parameter
 // problems, timestamp and information requests, our own echo request sent
 // back, short messages and a reply of the wrong sequence before its real
-// reply, and a router that keeps sending such messages. Ping and trace must go on as if they were absent.
+// reply, and a router that keeps sending such messages. Ping and trace must
+// go on as if they were absent.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -105,7 +106,7 @@ void AnswerAfterNoise(int fd, const std::atomic<bool>& stop) {
          0,  0, 0, 0, 0,          0,          0,          0,          0, 0},  // timestamp request
         {15, 0, 0, 0, request[4], request[5], request[6], request[7]},        // information request
         std::vector<uint8_t>(request, request + requestLength),  // our request, sent back
-        {0, 0, 0, 0},                                                         // 4 bytes only
+        {0, 0, 0, 0},                                            // 4 bytes only
         wrongSequence,
     };
     for (const auto& m : noise) SendIcmp(fd, m, from.sin_addr);

@@ -104,8 +104,8 @@ class NamespaceDnsServer {
             char buf[512];
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t n =
+                ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             const std::string reply = Answer(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0));
             if (!reply.empty())
               ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
