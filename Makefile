@@ -51,12 +51,14 @@ test-sanitize: deps
 
 # The threaded code under ThreadSanitizer: the thread base, the socket layer
 # and the clients, and the application's Qt-free worker, operations and
-# quillon-cli's list runner (Qt itself is not built with TSan, so the window's
-# tests are left out).
+# quillon-cli's list runner, and rdap (a resolver thread per name, bootstrap
+# fetches shared between a list's workers). Qt itself is not built with TSan,
+# so the window's tests are left out.
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
 	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
-	tests/tls/test_tls
+	tests/app/cli/test_app_cli_json \
+	tests/tls/test_tls tests/app/rdap/test_app_rdap
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))

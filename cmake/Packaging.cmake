@@ -1,5 +1,6 @@
 # Installation and the Debian package: both programs, the desktop entry, the
-# icon and quillon-cli's manual page under the usual GNU directories; CPack
+# icon, quillon-cli's manual page and bash completion under the usual GNU
+# directories; CPack
 # turns the same rules into a .deb whose postinst grants raw ICMP sockets.
 include(GNUInstallDirs)
 
@@ -37,6 +38,11 @@ if(TARGET quillon-cli)
     set(man_page ${CMAKE_CURRENT_BINARY_DIR}/packaging/quillon-cli.1)
   endif()
   install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # bash-completion loads completions/<command> the first time it completes
+  # that command.
+  install(FILES ${QUILLON_PACKAGING_DIR}/quillon-cli.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME quillon-cli)
 endif()
 
 # The Debian package.

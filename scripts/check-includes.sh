@@ -22,7 +22,8 @@ net/http    net/socket net/tcp
 app/lookup  net/*
 app/whois   net/* app/lookup
 app/rdap    net/* app/lookup
-app/cli     net/* app/lookup app/whois app/rdap
+app/dns     net/* app/lookup
+app/cli     net/* app/lookup app/whois app/rdap app/dns
 app/window  net/* app/lookup
 '
 # System headers that only some folders may include: a pattern on the header
@@ -30,7 +31,7 @@ app/window  net/* app/lookup
 only_in='
 ^Q                  app/window
 ^openssl/           net/tls
-^nlohmann/          app/rdap app/cli
+^nlohmann/          app/rdap app/dns app/cli
 ^idn2\.h$           app/lookup
 ^libpsl\.h$         net/http
 '

@@ -48,7 +48,8 @@ listing="$(dpkg-deb --contents "$deb" | awk '{print $6}')"
 for path in ./usr/bin/quillon ./usr/bin/quillon-cli \
     ./usr/share/applications/quillon.desktop \
     ./usr/share/icons/hicolor/scalable/apps/quillon.svg \
-    ./usr/share/man/man1/quillon-cli.1.gz; do
+    ./usr/share/man/man1/quillon-cli.1.gz \
+    ./usr/share/bash-completion/completions/quillon-cli; do
   if grep -qxF "$path" <<<"$listing"; then pass "holds $path"; else fail "missing $path"; fi
 done
 

@@ -24,6 +24,9 @@ PACKAGES=(
   libidn2-dev
   # bulk peers of the list benchmarks, and /usr/bin/time for their CPU time and memory
   adns-tools fping time
+  # quillon-cli --json: the JSON Schemas checked in the tests; GNU parallel for the
+  # recipe of docs/scale.md (test and benchmark)
+  python3-jsonschema parallel
 )
 
 missing=()

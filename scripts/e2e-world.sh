@@ -273,6 +273,30 @@ route add unreachable $UNREACHABLE_NET" || return 1
 }
 # ---- end of lists ----------------------------------------------------------
 
+# ---- quillon-cli dns: records of several types -----------------------------
+# Names under rr.test for `quillon-cli dns` (tests/e2e/cli_dns_e2e_test.cpp,
+# scripts/bench-dns.sh): a TXT set of 24 strings of 200 bytes (about 5 KB:
+# truncated over UDP, whole over TCP), a CNAME chain and a dangling CNAME.
+dns_types_zone() {
+  local zone=$1 i
+  {
+    echo "; quillon-cli dns"
+    echo 'txt.rr       TXT   "v=spf1 -all" "hello \"world\""'
+    echo 'caa.rr       CAA   0 issue "ca.example.net"'
+    echo "srv.rr       SRV   10 60 5060 sip.rr.test."
+    echo "https.rr     HTTPS 1 . alpn=h2,h3 ipv4hint=198.18.4.20"
+    echo "aaaa.rr      AAAA  2001:db8:4::20"
+    echo "aaaa.rr      AAAA  ::ffff:198.18.4.20"
+    echo "chain.rr     CNAME chain2.rr.test."
+    echo "chain2.rr    CNAME nomx.test."
+    echo "dangling.rr  CNAME nowhere.rr.test."
+    for i in $(seq 100 123); do
+      printf 'big.rr       TXT   "%s%s"\n' "$i" "$(printf 'k%.0s' $(seq 1 197))"
+    done
+  } >>"$zone"
+}
+# ---- end of quillon-cli dns ------------------------------------------------
+
 # IPv6 records: AAAA beside A for the hosts (dest6 has only AAAA: an
 # IPv6-only name), the ip6.arpa reverse zone, and a ripe.net zone in which
 # whois.ripe.net has only an IPv6 address.
@@ -401,6 +425,7 @@ build() {
   write_idn_zone_records "$state"
 
   list_names_zone "$state/zones/test.zone" || return 1
+  dns_types_zone "$state/zones/test.zone" || return 1
   list_network "$n" || return 1
   write_ipv6_zones "$state"
   nsd-checkzone test. "$state/zones/test.zone" >/dev/null || return 1

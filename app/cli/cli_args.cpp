@@ -37,12 +37,20 @@ bool TCliArgs::Has(const std::string& option) const {
   return std::find(options.begin(), options.end(), option) != options.end();
 }
 
+std::string TCliArgs::Value(const std::string& option) const {
+  const auto it = values.find(option);
+  return it == values.end() ? std::string() : it->second;
+}
+
 TCliArgs ParseCliArgs(const std::vector<std::string>& args,
                       std::span<const TCliCommandInfo> commands) {
   const std::string jobsError = "-j needs a number from 1 to " + std::to_string(kMaxJobs);
+  const std::string shardError =
+      "--shard needs K/N with 0 <= K < N <= " + std::to_string(kMaxShards);
   size_t i = 0;
   int jobs = kDefaultJobs;
   bool jobsGiven = false;
+  std::optional<TShard> shard;
   // Global options come before the command.
   while (i < args.size() && IsOption(args[i])) {
     const std::string& arg = args[i];
@@ -51,6 +59,21 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
       TCliArgs a;
       a.action = arg == "--version" ? TCliArgs::Action::Version : TCliArgs::Action::Help;
       return a;
+    }
+    if (arg == "--shard" || arg.rfind("--shard=", 0) == 0) {
+      std::string text;
+      if (arg == "--shard") {
+        if (i + 1 >= args.size()) return Usage(shardError);
+        text = args[i + 1];
+        i += 2;
+      } else {
+        text = arg.substr(8);
+        i += 1;
+      }
+      if (shard) return Usage("--shard given twice");
+      shard = ParseShard(text);
+      if (!shard) return Usage(shardError);
+      continue;
     }
     std::string value;
     if (arg == "-j") {
@@ -73,6 +96,7 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
   a.action = TCliArgs::Action::Run;
   a.command = args[i++];
   a.jobs = jobs;
+  a.shard = shard;
   const auto info = std::find_if(commands.begin(), commands.end(),
                                  [&](const TCliCommandInfo& c) { return a.command == c.name; });
   if (info == commands.end()) return Usage("unknown command '" + a.command + "'");
@@ -81,26 +105,57 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
   if (!info->takesName) {
     if (!rest.empty()) return Usage(a.command + " takes no argument");
     if (jobsGiven) return Usage("-j applies to a list of names (" + a.command + " has none)");
+    if (shard) return Usage("--shard applies to a list of names (" + a.command + " has none)");
     return a;
   }
-  const auto known = [&](const std::string& arg) {
-    return std::find(info->options.begin(), info->options.end(), arg) != info->options.end();
+  // Options first, in any order, then the NAME (or `-`), then the command's
+  // further words. An unknown dashed word is an error, except as the last
+  // argument, where it is the NAME (a name may start with a dash).
+  const auto option = [&](const std::string& arg) -> const TCliOption* {
+    for (const TCliOption& o : info->options)
+      if (o.name == arg || (o.name == "@" && arg.size() > 1 && arg[0] == '@')) return &o;
+    return nullptr;
   };
-  // Everything before the last argument must be one of the command's options.
-  for (size_t k = 0; k + 1 < rest.size(); ++k) {
-    if (rest[k] == "-") return Usage("'-' must be the last argument");
-    if (!IsOption(rest[k])) return Usage(a.command + " takes exactly one NAME");
-    if (!known(rest[k])) return Usage("unknown option '" + rest[k] + "' for " + a.command);
-    if (a.Has(rest[k])) return Usage(rest[k] + " given twice");
-    a.options.push_back(rest[k]);
+  const std::string oneName = a.command + " takes exactly one NAME";
+  bool named = false;
+  for (size_t k = 0; k < rest.size(); ++k) {
+    const std::string& arg = rest[k];
+    const bool last = k + 1 == rest.size();
+    if (named) {
+      if (a.list || a.words.size() >= info->extraWords) return Usage(oneName);
+      a.words.push_back(arg);
+      continue;
+    }
+    if (arg == "-") {
+      if (!last) return Usage("'-' must be the last argument");
+      a.list = named = true;
+      continue;
+    }
+    if (const TCliOption* o = option(arg)) {
+      if (a.Has(o->name)) return Usage(o->name + " given twice");
+      a.options.push_back(o->name);
+      if (!o->takesValue) continue;
+      std::string value;
+      if (o->name == "@") {
+        value = arg.substr(1);
+      } else {
+        if (last) return Usage(o->name + " needs a value");
+        value = rest[++k];
+      }
+      if (info->nameOption && o->name == info->nameOption) {
+        a.name = LowerAsciiLetters(value);
+        named = true;
+      }
+      a.values[o->name] = std::move(value);
+      continue;
+    }
+    if (IsOption(arg) && !last) return Usage("unknown option '" + arg + "' for " + a.command);
+    a.name = LowerAsciiLetters(arg);
+    named = true;
   }
-  if (rest.empty() || known(rest.back())) return Usage(a.command + " takes exactly one NAME");
-  if (rest.back() == "-") {
-    a.list = true;
-  } else {
-    if (jobsGiven) return Usage("-j applies to a list of names (NAME -)");
-    a.name = LowerAsciiLetters(rest.back());
-  }
+  if (!named) return Usage(oneName);
+  if (!a.list && jobsGiven) return Usage("-j applies to a list of names (NAME -)");
+  if (!a.list && shard) return Usage("--shard applies to a list of names (NAME -)");
   return a;
 }
 

@@ -6,14 +6,12 @@
 #include "app/lookup/lookup_operations.h"
 
 namespace quillon {
-namespace {
 
-// Runs one operation on components of its own, attached to the calling
-// thread's stop while it runs.
-int RunOperation(int code, const std::string& name, const TPingOptions& ping, std::FILE* out,
-                 TCliView& view) {
+int RunLookupOperation(int code, const std::string& name, const TPingOptions& ping,
+                       TLookupView& view, TLookupEvents* events, bool* interrupted) {
   TLookupOperations operations(view);
   operations.IcmpFamily = ping.family;
+  operations.Events = events;
   if (ping.concurrent) {
     operations.IdIcmpClient.SetIdentifier(TIdIcmpClient::NextIdentifier());
     operations.IdIcmpClient.SocketKind = TIdRawSocketKind::PreferDatagram;
@@ -22,8 +20,17 @@ int RunOperation(int code, const std::string& name, const TPingOptions& ping, st
     const TRunStopAttachment attachment(operations);
     operations.RunOperation(code, name);
   }
-  std::fflush(out);
+  if (interrupted) *interrupted = operations.Interrupted();
   return operations.LastOperationFailed() ? 1 : 0;
+}
+
+namespace {
+
+int RunOperation(int code, const std::string& name, const TPingOptions& ping, std::FILE* out,
+                 TCliView& view) {
+  const int status = RunLookupOperation(code, name, ping, view);
+  std::fflush(out);
+  return status;
 }
 
 int RunOperation(int code, const std::string& name, const TPingOptions& ping, std::FILE* out) {

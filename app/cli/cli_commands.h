@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "app/lookup/lookup_events.h"
+#include "app/lookup/lookup_view.h"
 #include "net/socket/address_text.h"
 
 namespace quillon {
@@ -24,6 +26,14 @@ struct TPingOptions {
   // IPv4 when the host has an IPv4 address, else IPv6.
   int family = Id_PF_UNSPEC;
 };
+
+// Runs lookup operation `code` (opWhois ...) for `name` on components of its
+// own, attached to the calling thread's stop while it runs: lines to `view`,
+// findings to `events`. The exit status; `interrupted` (when given) tells
+// whether the run was stopped.
+int RunLookupOperation(int code, const std::string& name, const TPingOptions& ping,
+                       TLookupView& view, TLookupEvents* events = nullptr,
+                       bool* interrupted = nullptr);
 
 int RunWhois(const std::string& name, std::FILE* out);
 int RunMx(const std::string& name, std::FILE* out);

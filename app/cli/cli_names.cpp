@@ -13,10 +13,31 @@
 
 namespace quillon {
 
-std::optional<std::string> NameOfLine(std::string_view line) {
+std::optional<std::string> NameOfLine(std::string_view line, bool words) {
+  if (line.find('\0') != std::string_view::npos) {
+    // Trimming takes NUL for a blank: here it stays, even at either end, so
+    // that the list refuses the line instead of running another name.
+    const auto blank = [](char c) { return c != '\0' && static_cast<unsigned char>(c) <= ' '; };
+    while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+    if (!line.empty() && line[0] == '#') return std::nullopt;
+    return LowerAsciiLetters(line);
+  }
   const std::string trimmed = Trim(line);
   if (trimmed.empty() || trimmed[0] == '#') return std::nullopt;
-  return LowerAsciiLetters(trimmed);
+  if (!words) return LowerAsciiLetters(trimmed);
+  // Words after the name (dns: `NAME TYPE`) are kept as given, one blank
+  // between them; only the name is lower-cased.
+  const size_t end = trimmed.find_first_of(" \t");
+  std::string name = LowerAsciiLetters(std::string_view(trimmed).substr(0, end));
+  for (size_t i = end; i != std::string::npos && i < trimmed.size();) {
+    const size_t start = trimmed.find_first_not_of(" \t", i);
+    if (start == std::string::npos) break;
+    i = trimmed.find_first_of(" \t", start);
+    name += ' ';
+    name.append(trimmed, start, i == std::string::npos ? std::string::npos : i - start);
+  }
+  return name;
 }
 
 bool TNameReader::TakeLine(std::string& line) {
@@ -48,7 +69,7 @@ TNameReader::Got TNameReader::Next(std::string& name, int waitMs) {
   std::string line;
   for (;;) {
     while (TakeLine(line)) {
-      if (auto n = NameOfLine(line)) {
+      if (auto n = NameOfLine(line, words_)) {
         name = std::move(*n);
         return Got::Name;
       }
@@ -61,7 +82,7 @@ TNameReader::Got TNameReader::Next(std::string& name, int waitMs) {
       pending_.clear();
       start_ = 0;
       if (!dropped) {
-        if (auto n = NameOfLine(line)) {
+        if (auto n = NameOfLine(line, words_)) {
           name = std::move(*n);
           return Got::Name;
         }

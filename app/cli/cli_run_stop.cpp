@@ -15,8 +15,7 @@ void TRunStop::Stop() {
 }
 
 bool TRunStop::Stopped() const {
-  const std::lock_guard lock(mutex_);
-  return stopped_;
+  return stopped_.load();
 }
 
 void TRunStop::Attach(TOperationRunner* runner) {
@@ -33,6 +32,11 @@ void TRunStop::Detach(TOperationRunner* runner) {
 
 TRunStop* ThisThreadRunStop() {
   return tThisThreadStop;
+}
+
+const std::atomic<bool>& ThisThreadStopFlag() {
+  static const std::atomic<bool> kNeverSet{false};
+  return tThisThreadStop ? tThisThreadStop->Flag() : kNeverSet;
 }
 
 TRunStopBinding::TRunStopBinding(TRunStop& stop) : previous_(tThisThreadStop) {

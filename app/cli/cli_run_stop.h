@@ -1,9 +1,11 @@
 // Stopping a command that runs on a list worker: while it runs, the command
 // attaches what can be interrupted (its lookup operations) to the stop of its
-// thread, and the list's SIGINT handling stops it from the main thread. A
-// command run outside a list finds no stop and attaches nothing.
+// thread, or watches the stop's flag, and the list stops it from the main
+// thread (Ctrl-C, or an output that can no longer be written). A command run
+// outside a list finds no stop and attaches nothing.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "app/lookup/lookup_worker.h"
@@ -15,17 +17,22 @@ class TRunStop {
   // For good: what is attached now or later is interrupted.
   void Stop();
   bool Stopped() const;
+  // True once stopped, for code that polls a flag between its waits.
+  const std::atomic<bool>& Flag() const { return stopped_; }
   void Attach(TOperationRunner* runner);
   void Detach(TOperationRunner* runner);
 
  private:
   mutable std::mutex mutex_;
   TOperationRunner* runner_ = nullptr;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
 };
 
 // The stop of the calling thread, or nullptr.
 TRunStop* ThisThreadRunStop();
+// The flag of the calling thread's stop; outside a list, a flag that is never
+// set.
+const std::atomic<bool>& ThisThreadStopFlag();
 
 // Makes `stop` the calling thread's stop while it lives.
 class TRunStopBinding {

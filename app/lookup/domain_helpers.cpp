@@ -29,7 +29,16 @@ std::string TrimBlanks(std::string_view text) {
 
 }  // namespace
 
+std::string_view WithoutFinalDot(std::string_view name) {
+  size_t end = name.size();
+  while (end > 0 && IsBlankOrControl(name[end - 1])) --end;
+  // Something must stay before the dot, and that may not end in a dot.
+  if (end < 2 || name[end - 1] != '.' || name[end - 2] == '.') return name;
+  return name.substr(0, end - 1);
+}
+
 std::string domaineext(std::string_view name) {
+  name = WithoutFinalDot(name);
   const size_t dot = name.rfind('.');
   return TrimBlanks(dot == std::string_view::npos ? name : name.substr(dot + 1));
 }
@@ -37,6 +46,7 @@ std::string domaineext(std::string_view name) {
 std::string nowww(std::string_view name) {
   // Walks the name backwards label by label; the result grows by one label
   // at each dot, and stops after two labels unless they are exactly com.fr.
+  name = WithoutFinalDot(name);
   std::string result;
   std::string label;
   int dots = 0;
@@ -58,6 +68,14 @@ std::string nowww(std::string_view name) {
   }
   if (name.empty()) return result;
   return label + "." + result;
+}
+
+std::optional<std::string> AddressLiteral(std::string_view name) {
+  const std::string text = TrimBlanks(name);
+  in_addr v4{};
+  if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) return text;
+  if (const auto v6 = ParseIPv6(text)) return IPv6ToText(v6->Bytes);
+  return std::nullopt;
 }
 
 std::string WhoisServerFor(std::string_view topLevelLabel) {

@@ -3,6 +3,7 @@
 // the first configured DNS server and the reverse name of an address.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,13 +20,26 @@ inline constexpr const char* kWhoisServerDefault = "whois.ripe.net";
 // The resolver configuration read by getdns.
 inline constexpr const char* kResolvConfPath = "/etc/resolv.conf";
 
+// A name written with one final dot (the root, spelled out) is the same
+// name without it: the dot goes, with any blanks after it. A name that is
+// only a dot, or ends in two, stays as it is.
+std::string_view WithoutFinalDot(std::string_view name);
+
 // Everything after the last dot (the whole name without one), trimmed of
-// blanks and control characters.
+// blanks and control characters; one final dot is no label of its own
+// (example.fr. gives fr).
 std::string domaineext(std::string_view name);
 
 // The registered domain: the last two labels, three when they are com.fr; a
-// name without a dot gets a trailing dot.
+// name without a dot gets a trailing dot. One final dot is dropped first
+// (example.com. gives example.com).
 std::string nowww(std::string_view name);
+
+// The address that a name stands for when it is an IPv4 or IPv6 address
+// literal, blanks around it removed: IPv4 dotted-decimal, IPv6 in its RFC
+// 5952 form without a zone (fe80::1%eth0 gives fe80::1). Nothing for any
+// other name.
+std::optional<std::string> AddressLiteral(std::string_view name);
 
 // The whois server for a top-level label (exact, case-sensitive match).
 std::string WhoisServerFor(std::string_view topLevelLabel);

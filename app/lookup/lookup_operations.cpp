@@ -1,9 +1,12 @@
 // The lookup operations and the ICMP reply report; see lookup_operations.h.
 #include "app/lookup/lookup_operations.h"
 
-#include "app/lookup/idn.h"
+#include <cerrno>
+#include <cstring>
 
+#include "app/lookup/idn.h"
 #include "net/dns/records.h"
+#include "net/socket/platform.h"
 #include "net/socket/stack.h"
 #include "net/socket/text_helpers.h"
 
@@ -23,6 +26,25 @@ std::string NormaliseLineBreaks(const std::string& text) {
   return out;
 }
 
+std::string SocketFailureReason(int code) {
+  int error = 0;
+  if (code >= platform::kUntranslatedBase) {
+    error = code - platform::kUntranslatedBase;
+  } else if (code == 10024) {
+    error = EMFILE;  // shared with ENFILE; the process's own limit is the usual one
+  } else if (code == 10055) {
+    error = ENOBUFS;  // shared with ENOMEM
+  } else {
+    for (int e = 1; e < 256 && error == 0; ++e)
+      if (platform::TranslateErrno(e) == code) error = e;
+  }
+  if (error == 0) return "socket error " + std::to_string(code);
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 TLookupOperations::TLookupOperations(TLookupView& view) : view_(view) {
   // The window's settings of its components.
   IdWhois1.SetIOHandler(&WhoisTransport);
@@ -34,7 +56,9 @@ TLookupOperations::TLookupOperations(TLookupView& view) : view_(view) {
   IdDNSResolver1.Port = 53;
   IdDNSResolver1.ReceiveTimeout = 5000;
   IdDNSResolver1.QueryRecords = TQueryType{qtMX};
-  IdDNSResolver1.SetActive(true);
+  // The window's resolver is active from the start; here its socket is
+  // opened by the first MX lookup instead, so that operations that never
+  // ask DNS (every name of a ping list) hold no descriptor for it.
 
   IdIcmpClient.OnReply = [this](TIdBaseComponent* sender, const TReplyStatus& status) {
     IdIcmpClientReply(sender, status);
@@ -80,6 +104,10 @@ void TLookupOperations::Colour(TInfoLabel label, TColour colour) {
   if (!interrupted_.load()) view_.SetColour(label, colour);
 }
 
+void TLookupOperations::ReportFailure(TLookupFailure failure, int dnsStatus) {
+  if (TLookupEvents* e = Event()) e->Failed(failure, dnsStatus);
+}
+
 void TLookupOperations::RunOperation(int code, const std::string& hostText) {
   failed_ = false;
   try {
@@ -111,26 +139,44 @@ void TLookupOperations::RunOperation(int code, const std::string& hostText) {
 }
 
 void TLookupOperations::Whois(const std::string& hostText) {
-  // Names go out as A-labels; the server choice and the query use that form.
-  std::string wireName;
-  try {
-    wireName = ToWireName(hostText);
-  } catch (const EIdnNameRefused&) {
-    failed_ = true;
-    Append(kErrorWhois);
-    return;
+  std::string server;
+  std::string query;
+  if (const auto address = AddressLiteral(hostText)) {
+    // An address has no labels to choose by or to cut: it goes as it is to
+    // the server of names without one of their own.
+    server = WhoisServerOf("");
+    query = *address;
+  } else {
+    // Names go out as A-labels; the server choice and the query use that form.
+    std::string wireName;
+    try {
+      wireName = ToWireName(hostText);
+    } catch (const EIdnNameRefused&) {
+      failed_ = true;
+      Append(kErrorWhois);
+      ReportFailure(TLookupFailure::NameRefused);
+      return;
+    }
+    server = WhoisServerOf(domaineext(wireName));
+    query = Trim(nowww(wireName));
   }
-  IdWhois1.SetHost(WhoisServerOf(domaineext(wireName)));
+  IdWhois1.SetHost(server);
   IdWhois1.SetPort(WhoisPort);
-  const std::string query = Trim(nowww(wireName));
+  if (TLookupEvents* e = Event()) e->WhoisAsked(IdWhois1.Host(), WhoisPort, query);
+  // However the server trickles its answer, the whole exchange ends in time:
+  // past the limit it fails as a silent server does.
+  WhoisTransport.Arm(WhoisTimeLimit, 0);
   try {
-    const std::string answer = IdWhois1.QueryWhois(query);
+    const std::string answer = NormaliseLineBreaks(IdWhois1.QueryWhois(query));
     CheckInterrupted();
-    Replace(NormaliseLineBreaks(answer));
+    Replace(answer);
+    if (TLookupEvents* e = Event()) e->WhoisAnswered(answer);
   } catch (...) {
     failed_ = true;
     Append(kErrorWhois);
+    ReportFailure(WhoisFailureOf(std::current_exception()));
   }
+  WhoisTransport.Disarm();
   try {
     if (IdWhois1.IsConnected()) IdWhois1.CloseConnection();
   } catch (...) {
@@ -143,12 +189,21 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
   IdDNSResolver1.Host = getdns(ResolvConfPath);
   IdDNSResolver1.Port = DnsPort;
   IdDNSResolver1.QueryRecords = TQueryType{qtMX};
+  // Cleared, so that a failure shows by it whether a reply was read.
+  IdDNSResolver1.Header().FlagWord = 0;
+  std::string domain;
   try {
-    IdDNSResolver1.RunQuery(Trim(nowww(ToWireName(hostText))));
+    domain = Trim(nowww(ToWireName(hostText)));
+    if (TLookupEvents* e = Event()) e->MxAsked(domain, IdDNSResolver1.Host);
+    IdDNSResolver1.RunQuery(domain);
   } catch (...) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorNoMx + hostText);
+    int status = 0;
+    const TLookupFailure failure =
+        DnsFailureOf(std::current_exception(), IdDNSResolver1, domain, status);
+    ReportFailure(failure, status);
     return;
   }
   Append("Found DNS entry for " + hostText);
@@ -161,20 +216,35 @@ void TLookupOperations::DnsMx(const std::string& hostText) {
     if (!mx) continue;  // the resolver gives the MX kind to MX records only
     found = true;
     Append("Found #" + std::to_string(i + 1) + ": " + mx->Exchange);
+    if (TLookupEvents* e = Event()) e->MxExchanger(mx->Exchange, mx->MxPreference);
   }
   if (!found) Append("but no MX entry !");
 }
 
 bool TLookupOperations::PrepareIcmp(int ttl) {
+  int code = 0;
   try {
     IdIcmpClient.SetPacketTtl(ttl);
     return true;
+  } catch (const EIdSocketError& e) {
+    code = e.SocketErrorCode;
   } catch (...) {
-    CheckInterrupted();
-    failed_ = true;
-    Append(kErrorIcmpNotAllowed);
-    return false;
+    // Opening the socket failed (EIdInvalidSocket): the number is the one
+    // its failed call left.
+    code = SharedStack().LastErrorCode();
   }
+  CheckInterrupted();
+  failed_ = true;
+  // Only a refusal says that the rights are missing; out of descriptors or
+  // buffers is another fault, named as such.
+  if (code == kSocketAccessDenied) {
+    Append(kErrorIcmpNotAllowed);
+    ReportFailure(TLookupFailure::IcmpNotAllowed);
+  } else {
+    Append(kErrorIcmpSocket + SocketFailureReason(code));
+    ReportFailure(TLookupFailure::IcmpSocketFailed);
+  }
+  return false;
 }
 
 void TLookupOperations::Ping(const std::string& hostText) {
@@ -211,8 +281,10 @@ bool TLookupOperations::ResolveIcmpHost(const std::string& hostText) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorHostNotFound + hostText);
+    ReportFailure(HostFailureOf(std::current_exception()));
     return false;
   }
+  if (TLookupEvents* e = Event()) e->EchoTarget(IdIcmpClient.Host);
   const int family = AddressFamilyOf(IdIcmpClient.Host);
   if (family == IdIcmpClient.IPVersion()) return true;
   IdIcmpClient.SetIPVersion(family);
@@ -227,6 +299,7 @@ bool TLookupOperations::SendOneEcho(const std::string& hostText) {
     CheckInterrupted();
     failed_ = true;
     Append(kErrorHostNotFound + hostText);
+    ReportFailure(TLookupFailure::EchoFailed);
     return false;
   }
 }
@@ -263,11 +336,13 @@ void TLookupOperations::IdIcmpClientReply(TIdBaseComponent* sender, const TReply
   }
   LastReplyAddress = status.SourceAddress;
   const int roundTrip = static_cast<int>(status.RoundTripMs);
+  std::string name;  // the replier's name, on the lines that show it
   switch (status.Outcome) {
     case roEchoReply:
       if (client->Tag.load() != 2) Append("");
+      name = HostNameOf(status.SourceAddress);
       Append(Sprintf("response from host %s in %d ms.\t[%s]", status.SourceAddress.c_str(),
-                     roundTrip, HostNameOf(status.SourceAddress).c_str()));
+                     roundTrip, name.c_str()));
       ReplyTimeTotal += status.RoundTripMs;
       ++ReplyCount;
       break;
@@ -282,10 +357,12 @@ void TLookupOperations::IdIcmpClientReply(TIdBaseComponent* sender, const TReply
                      status.SourceAddress.c_str()));
       break;
     case roTtlExpired:
+      name = HostNameOf(status.SourceAddress);
       Append(Sprintf("%d :\t%s\tin %d ms\t[%s]", client->PacketTtl(), status.SourceAddress.c_str(),
-                     roundTrip, HostNameOf(status.SourceAddress).c_str()));
+                     roundTrip, name.c_str()));
       break;
   }
+  if (TLookupEvents* e = Event()) e->EchoReported(status, client->PacketTtl(), name);
 }
 
 void TLookupOperations::LocalInfo() {

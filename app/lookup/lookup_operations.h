@@ -13,6 +13,7 @@
 
 #include "app/lookup/domain_helpers.h"
 #include "app/lookup/interruptible.h"
+#include "app/lookup/lookup_events.h"
 #include "app/lookup/lookup_view.h"
 #include "app/lookup/lookup_worker.h"
 #include "app/lookup/public_address.h"
@@ -27,12 +28,22 @@ namespace quillon {
 inline constexpr const char* kPublicAddressUrl = "http://whatismyip.quillon.net/misc/ip.php";
 inline constexpr std::chrono::milliseconds kPublicAddressTimeLimit{10000};
 inline constexpr size_t kPublicAddressMaxBody = 64 * 1024;
+// The longest that one whois exchange (connect, query, whole answer) may take.
+inline constexpr std::chrono::milliseconds kWhoisTimeLimit{30000};
 
 // Lines the operations write.
 inline constexpr const char* kErrorWhois = "Error Whois";
 inline constexpr const char* kErrorNoMx = "Error: No MX Found for domain ";
 inline constexpr const char* kErrorHostNotFound = "Error: Host not found for domain ";
 inline constexpr const char* kErrorIcmpNotAllowed = "Error: not allowed to send ICMP echo requests";
+// Followed by what failed, in the system's words ("too many open files").
+inline constexpr const char* kErrorIcmpSocket = "Error: cannot open an ICMP socket: ";
+// The socket layer's number for a refusal (EPERM, EACCES).
+inline constexpr int kSocketAccessDenied = 10013;
+
+// The system's text of a socket layer's error number, in lower case ("too
+// many open files"); "socket error N" for a number without one.
+std::string SocketFailureReason(int code);
 
 // CR LF, lone CR and lone LF each become one LF.
 std::string NormaliseLineBreaks(const std::string& text);
@@ -52,6 +63,8 @@ class TLookupOperations final : public TOperationRunner {
   // True when the last operation wrote its failure line ("Offline" for
   // local information).
   bool LastOperationFailed() const { return failed_; }
+  // True once Interrupt was called.
+  bool Interrupted() const { return interrupted_.load(); }
 
   void LocalInfo();
   void Whois(const std::string& hostText);
@@ -74,6 +87,10 @@ class TLookupOperations final : public TOperationRunner {
   // Id_PF_INET6 allows that family only (quillon-cli -4 / -6).
   int IcmpFamily = Id_PF_UNSPEC;
   std::chrono::milliseconds PublicAddressTimeLimit = kPublicAddressTimeLimit;
+  std::chrono::milliseconds WhoisTimeLimit = kWhoisTimeLimit;
+  // Receives what the operations find, beside the lines (quillon-cli
+  // --json); nullptr: nobody.
+  TLookupEvents* Events = nullptr;
 
   // Shared state of the ping and trace route (worker's thread only).
   std::string LastReplyAddress;
@@ -88,8 +105,12 @@ class TLookupOperations final : public TOperationRunner {
   void Caption(TInfoLabel label, const std::string& caption);
   void Colour(TInfoLabel label, TColour colour);
   void CheckInterrupted() const;
-  // False (after writing the permission line) when the ICMP socket cannot
-  // be opened with this time-to-live.
+  // The events, silenced once interrupted as the view is.
+  TLookupEvents* Event() const { return interrupted_.load() ? nullptr : Events; }
+  void ReportFailure(TLookupFailure failure, int dnsStatus = 0);
+  // False (after writing the permission line, or the socket failure line
+  // with its reason) when the ICMP socket cannot be opened with this
+  // time-to-live.
   bool PrepareIcmp(int ttl);
   // Sends one echo request; on failure writes the host-not-found line and
   // answers false.

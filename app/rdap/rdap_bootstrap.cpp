@@ -5,6 +5,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "app/rdap/rdap_document.h"
@@ -50,13 +52,13 @@ std::vector<std::string> BestEntry(std::string_view registry, Score score) {
   const Json json = ParseRegistry(registry);
   const auto it = json.find("services");
   if (it == json.end() || !it->is_array()) return {};
-  int best = -1;
+  int64_t best = -1;
   std::vector<std::string> urls;
   for (const Json& entry : *it) {
     if (!entry.is_array() || entry.size() < 2 || !entry[0].is_array()) continue;
     for (const Json& key : entry[0]) {
       if (!key.is_string()) continue;
-      const int s = score(key.get<std::string>());
+      const int64_t s = score(key.get<std::string>());
       if (s <= best) continue;
       std::vector<std::string> found = HttpsUrls(entry[1]);
       if (found.empty()) continue;
@@ -67,7 +69,33 @@ std::vector<std::string> BestEntry(std::string_view registry, Score score) {
   return urls;
 }
 
+// Digits only, at most 10 of them, naming a 32-bit number.
+std::optional<uint32_t> AsNumberDigits(std::string_view digits) {
+  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
 }  // namespace
+
+void CheckBootstrapRegistry(std::string_view registry) {
+  const Json json = ParseRegistry(registry);
+  const auto strings = [](const Json& list) {
+    return list.is_array() &&
+           std::all_of(list.begin(), list.end(), [](const Json& s) { return s.is_string(); });
+  };
+  const auto it = json.find("services");
+  const bool shaped =
+      it != json.end() && it->is_array() && std::all_of(it->begin(), it->end(), [&](const Json& e) {
+        return e.is_array() && e.size() >= 2 && strings(e[0]) && strings(e[1]);
+      });
+  if (!shaped) throw ERdapError("invalid bootstrap registry");
+}
 
 std::optional<TRdapAddress> ParseRdapAddress(const std::string& text) {
   TRdapAddress a;
@@ -82,6 +110,25 @@ std::optional<TRdapAddress> ParseRdapAddress(const std::string& text) {
   }
   a.text = canonical;
   return a;
+}
+
+std::optional<uint32_t> ParseAsNumber(std::string_view text) {
+  if (text.size() < 3 || (text[0] != 'a' && text[0] != 'A') || (text[1] != 's' && text[1] != 'S'))
+    return std::nullopt;
+  return AsNumberDigits(text.substr(2));
+}
+
+std::vector<std::string> AsnServiceUrls(std::string_view registry, uint32_t number) {
+  // Ranges such as "64496-64511" (or one number); the narrowest that holds
+  // the number wins.
+  return BestEntry(registry, [&](const std::string& key) -> int64_t {
+    const size_t dash = key.find('-');
+    const std::optional<uint32_t> first = AsNumberDigits(std::string_view(key).substr(0, dash));
+    const std::optional<uint32_t> last =
+        dash == std::string::npos ? first : AsNumberDigits(std::string_view(key).substr(dash + 1));
+    if (!first || !last || *first > *last || number < *first || number > *last) return -1;
+    return int64_t{UINT32_MAX} - (int64_t{*last} - int64_t{*first});
+  });
 }
 
 std::vector<std::string> DomainServiceUrls(std::string_view registry, const std::string& domain) {

@@ -1,13 +1,17 @@
-// The on-disk cache of bootstrap registries; see rdap_cache.h.
+// The on-disk cache of bootstrap registries; see rdap_cache.h. The cache
+// decides where every later lookup goes, so only files that this user wrote,
+// in a folder no one else can write into, are believed.
 #include "app/rdap/rdap_cache.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <random>
 
 #include "app/rdap/rdap_document.h"
 
@@ -28,6 +32,46 @@ std::optional<int64_t> ParseCount(const std::string& digits) {
     value = value * 10 + (c - '0');
   }
   return value;
+}
+
+// A descriptor closed with the scope.
+class TFd {
+ public:
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+bool Ours(const struct stat& st) {
+  return st.st_uid == ::geteuid();
+}
+
+bool WritableByOthers(const struct stat& st) {
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// The cache folder itself (not a link to one), when it belongs to us; -1
+// otherwise. `tighten`: a folder of ours that others could write into is
+// closed to them first; without it such a folder is not used.
+int OpenOwnFolder(const std::string& dir, bool tighten) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const bool usable = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && Ours(st) &&
+                      (!WritableByOthers(st) || (tighten && ::fchmod(fd, 0700) == 0));
+  if (!usable) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -67,50 +111,65 @@ int64_t MaxAgeSeconds(const std::string& cacheControl, int64_t fallback) {
 
 std::optional<std::string> TRdapCache::ReadFresh(const std::string& name, int64_t now) const {
   if (dir_.empty()) return std::nullopt;
-  const std::string path = dir_ + "/" + name;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
+  const TFd folder(OpenOwnFolder(dir_, false));
+  if (!folder.ok()) return std::nullopt;
+  const TFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !Ours(st) ||
+      WritableByOthers(st)) {
+    return std::nullopt;
+  }
   std::string bytes;
   char buffer[65536];
-  bool ok = true;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n == 0) break;
-    if (n < 0 || bytes.size() + static_cast<size_t>(n) > kRdapMaxDocument + 64) {
-      ok = false;
-      break;
-    }
+    if (n < 0 || bytes.size() + static_cast<size_t>(n) > kRdapMaxDocument + 64) return std::nullopt;
     bytes.append(buffer, static_cast<size_t>(n));
   }
-  ::close(fd);
-  if (!ok) return std::nullopt;
   const size_t magic = std::char_traits<char>::length(kMagic);
   const size_t eol = bytes.find('\n');
   if (eol == std::string::npos || bytes.compare(0, magic, kMagic) != 0) return std::nullopt;
   const std::optional<int64_t> expires = ParseCount(bytes.substr(magic, eol - magic));
-  if (!expires || *expires <= now) return std::nullopt;
+  // An expiry further ahead than anything this program writes was not
+  // written by it, or by a clock that has since been set back.
+  if (!expires || *expires <= now || *expires - now > kLongestMaxAge) return std::nullopt;
   return bytes.substr(eol + 1);
 }
 
 bool TRdapCache::Store(const std::string& name, const std::string& content, int64_t expires) const {
   if (dir_.empty()) return false;
   std::error_code ec;
-  std::filesystem::create_directories(dir_, ec);
+  const std::filesystem::path dir(dir_);
+  if (dir.has_parent_path()) std::filesystem::create_directories(dir.parent_path(), ec);
   if (ec) return false;
-  std::string temp = dir_ + "/." + name + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
+  if (::mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  const TFd folder(OpenOwnFolder(dir_, true));
+  if (!folder.ok()) return false;
+
+  // A temporary file of our own beside the target, renamed over it once
+  // whole; all relative to the folder checked above.
+  std::random_device random;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temp = "." + name + "." + std::to_string(random() & 0xFFFFFFu);
+    fd = ::openat(folder.get(), temp.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
+  const TFd file(fd);
   const std::string bytes = kMagic + std::to_string(expires) + "\n" + content;
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  const bool written = done == bytes.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(temp.c_str(), (dir_ + "/" + name).c_str()) != 0) {
-    ::unlink(temp.c_str());
+  const bool written = done == bytes.size() && ::fsync(file.get()) == 0;
+  if (!written || ::renameat(folder.get(), temp.c_str(), folder.get(), name.c_str()) != 0) {
+    ::unlinkat(folder.get(), temp.c_str(), 0);
     return false;
   }
   return true;

@@ -1,6 +1,7 @@
 // RDAP document reading; see rdap_document.h. The member names and values are
 // those of RFC 9083 (ldhName, handle, status, entities with roles and vCard
-// "fn", events, nameservers, secureDNS, startAddress / endAddress / name).
+// "fn", "email" and "tel", events, nameservers, secureDNS, startAddress /
+// endAddress / name, startAutnum / endAutnum, links).
 #include "app/rdap/rdap_document.h"
 
 #include <nlohmann/json.hpp>
@@ -77,17 +78,65 @@ bool HasRole(const Json& entity, const std::string& role) {
   return false;
 }
 
-// The "fn" property of a jCard: ["vcard", [["fn", {}, "text", "Name"], ...]].
-std::string FormattedName(const Json& entity) {
+// The first text value of a jCard property:
+// ["vcard", [["fn", {}, "text", "Name"], ["email", {}, "text", "a@b"], ...]].
+std::string CardValue(const Json& entity, const std::string& name) {
   const Json& card = Array(entity, "vcardArray");
   if (card.size() < 2 || !card[1].is_array()) return {};
   for (const Json& property : card[1]) {
     if (!property.is_array() || property.size() < 4) continue;
-    if (property[0].is_string() && Lower(property[0].get<std::string>()) == "fn" &&
-        property[3].is_string())
+    if (property[0].is_string() && Lower(property[0].get<std::string>()) == name &&
+        property[3].is_string() && !property[3].get<std::string>().empty())
       return property[3].get<std::string>();
   }
   return {};
+}
+
+std::string FormattedName(const Json& entity) {
+  return CardValue(entity, "fn");
+}
+
+// Every entity under `object`, at any depth, in document order (an entity
+// before the entities it holds).
+void CollectEntities(const Json& object, std::vector<const Json*>& entities) {
+  for (const Json& entity : Array(object, "entities")) {
+    if (!entity.is_object()) continue;
+    entities.push_back(&entity);
+    CollectEntities(entity, entities);
+  }
+}
+
+// The abuse contact: the email of an entity with the role "abuse" found at
+// any depth, else its telephone (a "tel:" URI loses its scheme).
+std::string AbuseContact(const Json& document) {
+  std::vector<const Json*> entities;
+  CollectEntities(document, entities);
+  std::string telephone;
+  for (const Json* entity : entities) {
+    if (!HasRole(*entity, "abuse")) continue;
+    std::string email = CardValue(*entity, "email");
+    if (!email.empty()) return email;
+    if (telephone.empty()) {
+      telephone = CardValue(*entity, "tel");
+      if (Lower(telephone.substr(0, 4)) == "tel:") telephone.erase(0, 4);
+    }
+  }
+  return telephone;
+}
+
+// "AS number: N", or "AS numbers: START - END" for a range.
+std::string AutnumRange(const Json& document) {
+  const Json* start = Member(document, "startAutnum");
+  const Json* end = Member(document, "endAutnum");
+  const auto number = [](const Json* n) -> std::string {
+    if (n == nullptr || !n->is_number_unsigned()) return {};
+    return std::to_string(n->get<uint64_t>());
+  };
+  const std::string first = number(start);
+  const std::string last = number(end);
+  if (first.empty()) return last.empty() ? std::string() : "AS number: " + last;
+  if (last.empty() || last == first) return "AS number: " + first;
+  return "AS numbers: " + first + " - " + last;
 }
 
 std::string EntityName(const Json& document, const std::string& role) {
@@ -115,13 +164,16 @@ void Add(std::vector<std::string>& lines, const char* label, const std::string& 
 
 }  // namespace
 
-std::string PrintableText(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
+std::vector<std::string> RdapRelatedLinks(std::string_view document) {
+  const Json json = Parse(document);
+  std::vector<std::string> hrefs;
+  for (const Json& link : Array(json, "links")) {
+    if (Lower(Text(link, "rel")) != "related") continue;
+    if (Lower(Text(link, "type")) != "application/rdap+json") continue;
+    const std::string href = Text(link, "href");
+    if (!href.empty()) hrefs.push_back(href);
   }
-  return out;
+  return hrefs;
 }
 
 void CheckRdapJson(std::string_view document) {
@@ -133,10 +185,14 @@ std::vector<std::string> RdapSummaryLines(std::string_view document, TRdapObject
   std::vector<std::string> lines;
   if (kind == TRdapObjectKind::Domain) {
     Add(lines, "Domain", Text(json, "ldhName"));
-  } else {
+  } else if (kind == TRdapObjectKind::Network) {
     const std::string start = Text(json, "startAddress");
     const std::string end = Text(json, "endAddress");
     if (!start.empty() && !end.empty()) Add(lines, "Network", start + " - " + end);
+    Add(lines, "Name", Text(json, "name"));
+  } else {
+    const std::string range = AutnumRange(json);
+    if (!range.empty()) lines.push_back(range);
     Add(lines, "Name", Text(json, "name"));
   }
   Add(lines, "Handle", Text(json, "handle"));
@@ -150,9 +206,11 @@ std::vector<std::string> RdapSummaryLines(std::string_view document, TRdapObject
     Add(lines, "Registrar", EntityName(json, "registrar"));
   else
     Add(lines, "Registrant", EntityName(json, "registrant"));
+  Add(lines, "Abuse", AbuseContact(json));
   Add(lines, "Registered", EventDate(json, "registration"));
-  Add(lines, "Expires", EventDate(json, "expiration"));
+  if (kind != TRdapObjectKind::Autnum) Add(lines, "Expires", EventDate(json, "expiration"));
   Add(lines, "Last changed", EventDate(json, "last changed"));
+  if (kind == TRdapObjectKind::Autnum) return lines;
 
   std::vector<std::string> servers;
   for (const Json& ns : Array(json, "nameservers")) {

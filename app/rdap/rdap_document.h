@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/lookup/printable_text.h"
+
 namespace quillon {
 
 // A lookup that cannot go on; the text is shown after "Error RDAP: ".
@@ -16,7 +18,7 @@ class ERdapError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class TRdapObjectKind { Domain, Network };
+enum class TRdapObjectKind { Domain, Network, Autnum };
 
 // Longest document accepted and deepest nesting parsed.
 inline constexpr size_t kRdapMaxDocument = size_t{4} << 20;
@@ -24,13 +26,22 @@ inline constexpr size_t kRdapMaxDocument = size_t{4} << 20;
 // Raises ERdapError for a document that is not a JSON object.
 void CheckRdapJson(std::string_view document);
 
-// The lines "Domain: ...", "Handle: ...", ... "DNSSEC: ..." for the members
-// present (without the final "RDAP server:" line). Raises ERdapError for a
+// The lines for the members present (without the final "RDAP server:"
+// line), each when present:
+//   domain:  Domain, Handle, Status, Registrar, Abuse, Registered, Expires,
+//            Last changed, Name servers, DNSSEC
+//   network: Network (start - end), Name, Handle, Status, Registrant, Abuse,
+//            Registered, Expires, Last changed
+//   AS:      AS number (or AS numbers: start - end), Name, Handle, Status,
+//            Registrant, Abuse, Registered, Last changed
+// Abuse is the email of an entity with the role "abuse" at any depth under
+// the object's entities, else its telephone. Raises ERdapError for a
 // document that is not a JSON object.
 std::vector<std::string> RdapSummaryLines(std::string_view document, TRdapObjectKind kind);
 
-// Control characters of a server's text replaced by '?', so that a value
-// cannot move the terminal's cursor or end a line.
-std::string PrintableText(std::string_view text);
+// The href of each of the object's links with "rel": "related" and "type":
+// "application/rdap+json", in order (from a registry's domain answer: the
+// registrar's record). Raises ERdapError as RdapSummaryLines does.
+std::vector<std::string> RdapRelatedLinks(std::string_view document);
 
 }  // namespace quillon

@@ -1,29 +1,24 @@
-// The RDAP lookup; see rdap_lookup.h. One HTTP client with the TLS transport
-// serves the bootstrap fetch and the lookup; each request is bounded in time
-// (connect, handshake and reads together) and in bytes.
+// The RDAP lookup; see rdap_lookup.h. One fetcher (HTTP over TLS) serves the
+// bootstrap fetch, the registry's answer and the registrar's; each request is
+// bounded in time and bytes.
 #include "app/rdap/rdap_lookup.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <memory>
+#include <set>
 
 #include "app/lookup/idn.h"
 #include "app/lookup/interruptible.h"
+#include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_bootstrap.h"
 #include "app/rdap/rdap_cache.h"
 #include "app/rdap/rdap_document.h"
-#include "net/http/http.h"
-#include "net/tls/ssl_io_handler.h"
+#include "app/rdap/rdap_fetcher.h"
+#include "app/rdap/rdap_registry.h"
 
 namespace quillon {
 
 namespace {
-
-constexpr int64_t kDefaultMaxAge = 24 * 3600;
-constexpr int kMaxRedirects = 5;
-// Room for the status line and headers beside the document.
-constexpr size_t kHeadRoom = 64 * 1024;
 
 std::string LowerAscii(std::string text) {
   for (char& c : text)
@@ -35,148 +30,13 @@ bool IsHttps(const std::string& url) {
   return LowerAscii(url.substr(0, 8)) == "https://";
 }
 
-// The interruptible transport, connecting the names of a test world to
-// their addresses.
-class TRdapTransport : public TInterruptibleIOHandler {
- public:
-  TRdapTransport(const std::atomic<bool>& interrupted, std::map<std::string, std::string> hosts)
-      : TInterruptibleIOHandler(interrupted), hosts_(std::move(hosts)) {}
-  void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
-                 int boundPortMin, int boundPortMax, int timeout) override {
-    const auto it = hosts_.find(LowerAscii(host));
-    TInterruptibleIOHandler::ConnectTo(it != hosts_.end() ? it->second : host, port, boundIP,
-                                       boundPort, boundPortMin, boundPortMax, timeout);
-  }
-
- private:
-  std::map<std::string, std::string> hosts_;
-};
-
-struct TFetched {
-  std::string body;
-  std::string url;  // where it finally came from
-  std::string cacheControl;
-};
-
-class TRdapFetcher {
- public:
-  explicit TRdapFetcher(const TRdapOptions& options)
-      : options_(options),
-        transport_(options.interrupted != nullptr ? *options.interrupted : notInterrupted_,
-                   options.hostAddresses),
-        tls_(transport_) {
-    http_.SetIOHandler(&tls_);
-    http_.HandleRedirects = true;
-    // RedirectsSoFar counts requests: one more than the redirects followed.
-    http_.RedirectMaximum = kMaxRedirects + 1;
-    http_.MaxBodySize = static_cast<int64_t>(options.maxDocument);
-    http_.AllowCookies = false;
-    http_.OnRedirect = [](TIdBaseComponent*, std::string& dest, int&, bool&, TIdHTTPMethod&) {
-      // A relative location stays on https; an absolute one must be https.
-      if (TIdURI(dest).Protocol.empty() || IsHttps(dest)) return;
-      throw ERdapError("redirect to a URL that is not https: " + PrintableText(dest));
-    };
-  }
-  ~TRdapFetcher() {
-    try {
-      http_.SetIOHandler(nullptr);
-    } catch (...) {
-      // Nothing to report while going away.
-    }
-  }
-  TRdapFetcher(const TRdapFetcher&) = delete;
-  TRdapFetcher& operator=(const TRdapFetcher&) = delete;
-
-  TFetched Get(const std::string& url, const std::string& accept) {
-    http_.Request().Accept = accept;
-    transport_.Arm(std::chrono::milliseconds(options_.requestTimeoutMs),
-                   options_.maxDocument + kHeadRoom);
-    TFetched fetched;
-    try {
-      fetched.body = http_.GetBody(url);
-    } catch (const EOperationLimitExceeded& e) {
-      transport_.Disarm();
-      CloseQuietly();
-      // The transport's own words name no host; these do.
-      const std::string host = PrintableText(http_.CurrentUri().Host);
-      if (std::string(e.what()) == "Time limit") {
-        const int ms = options_.requestTimeoutMs;
-        throw ERdapError(
-            "no complete answer from " + host + " within " +
-            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
-      }
-      throw ERdapError("answer from " + host + " larger than " +
-                       std::to_string(options_.maxDocument >> 20) + " MiB");
-    } catch (...) {
-      transport_.Disarm();
-      CloseQuietly();
-      throw;
-    }
-    transport_.Disarm();
-    // Past the last redirect allowed the client ends without a document.
-    if (http_.ResponseCode() / 100 != 2) throw ERdapError("too many redirects");
-    fetched.url = FinalUrl();
-    fetched.cacheControl = http_.Response().HeaderLines.ValueOf("Cache-Control");
-    return fetched;
-  }
-
- private:
-  void CloseQuietly() {
-    try {
-      if (http_.IsConnected()) http_.CloseConnection();
-    } catch (...) {
-      // The fetch's own failure is the one to report.
-    }
-  }
-
-  std::string FinalUrl() {
-    const TIdURI& u = http_.CurrentUri();
-    std::string url = LowerAscii(u.Protocol) + "://" + u.Host;
-    if (!u.Port.empty() && u.Port != "443") url += ":" + u.Port;
-    return url + u.Path + u.Document + u.Params;
-  }
-
-  const TRdapOptions& options_;
-  std::atomic<bool> notInterrupted_{false};
-  TRdapTransport transport_;
-  TIdSSLIOHandlerSocketOpenSSL tls_;
-  TIdHTTP http_;
-};
-
-int64_t Now(const TRdapOptions& options) {
-  if (options.clock) return options.clock();
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-// A name for the cache file of a registry fetched from `base`: the IANA
-// files under their own names, any other source apart from them.
-std::string CacheName(const std::string& base, const std::string& file) {
-  if (base == TRdapOptions().bootstrapBase) return file;
-  uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : base) hash = (hash ^ c) * 1099511628211ULL;
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return std::string(hex) + "-" + file;
-}
-
-std::string Registry(TRdapFetcher& fetcher, const TRdapOptions& options, const std::string& file) {
-  const TRdapCache cache(options.cacheDir);
-  const std::string cacheName = CacheName(options.bootstrapBase, file);
-  const int64_t now = Now(options);
-  if (std::optional<std::string> cached = cache.ReadFresh(cacheName, now)) {
-    // A damaged cache file is fetched again rather than trusted.
-    try {
-      CheckRdapJson(*cached);
-      return *cached;
-    } catch (const ERdapError&) {
-    }
-  }
-  TFetched fetched = fetcher.Get(options.bootstrapBase + file, "application/json");
-  CheckRdapJson(fetched.body);
-  cache.Store(cacheName, fetched.body, now + MaxAgeSeconds(fetched.cacheControl, kDefaultMaxAge));
-  return fetched.body;
+// A URL in one spelling, to tell whether two name the same document: scheme
+// and host in lower case, no default port, no fragment.
+std::string SameUrlKey(const std::string& url) {
+  const TIdURI u(url);
+  std::string key = LowerAscii(u.Protocol) + "://" + LowerAscii(u.Host);
+  if (!u.Port.empty() && !(LowerAscii(u.Protocol) == "https" && u.Port == "443")) key += ":" + u.Port;
+  return key + u.Path + u.Document + u.Params;
 }
 
 // One line of text: an exception's line breaks become spaces.
@@ -199,19 +59,87 @@ int Fail(std::FILE* out, const std::string& text) {
   return 1;
 }
 
+// What is asked of which services.
+struct TQuery {
+  TRdapObjectKind kind = TRdapObjectKind::Domain;
+  std::string path;  // "domain/NAME", "ip/ADDRESS", "autnum/N"
+  std::vector<std::string> services;
+};
+
+// The block of one answer: its document as served (--json), or its summary
+// lines and "RDAP server:". A document that cannot be read raises, naming
+// the server.
+std::string AnswerBlock(const TFetched& answer, TRdapObjectKind kind, bool json) {
+  std::string block;
+  try {
+    if (json) {
+      CheckRdapJson(answer.body);
+      block = answer.body;
+      if (block.empty() || block.back() != '\n') block += '\n';
+      return block;
+    }
+    for (const std::string& line : RdapSummaryLines(answer.body, kind)) block += line + "\n";
+  } catch (const ERdapError& e) {
+    throw ERdapError(std::string(e.what()) + " from " + PrintableText(answer.host));
+  }
+  return block + "RDAP server: " + PrintableText(answer.url) + "\n";
+}
+
+void Write(std::FILE* out, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+}
+
+// The registry → registrar step: the first related RDAP link over https that
+// names no document already asked for, fetched with the same bounds. Its
+// failure is reported after the registry's block and does not fail the
+// lookup.
+void FollowRegistrar(TRdapFetcher& fetcher, const TFetched& registry,
+                     const std::set<std::string>& asked, const TRdapOptions& options,
+                     std::FILE* out) {
+  std::string link;
+  for (const std::string& href : RdapRelatedLinks(registry.body)) {
+    if (IsHttps(href) && asked.count(SameUrlKey(href)) == 0) {
+      link = href;
+      break;
+    }
+  }
+  if (link.empty()) return;
+  // Blocks are apart by an empty line; JSON documents follow one another.
+  const std::string gap = options.json ? "" : "\n";
+  std::string block;
+  try {
+    block = AnswerBlock(fetcher.Get(link, "application/rdap+json"), TRdapObjectKind::Domain,
+                        options.json);
+  } catch (const ERdapError& e) {
+    block = "Error RDAP: registrar service: " + OneLine(e.what()) + "\n";
+  }
+  Write(out, gap + block);
+}
+
+// The top-level domain as typed, for the whois fallback's line.
+std::string TypedTopLevel(std::string name) {
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(dot + 1);
+}
+
 int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out) {
   if (!IsHttps(options.bootstrapBase)) throw ERdapError("the bootstrap URL must be https");
   TRdapFetcher fetcher(options);
-  std::vector<std::string> services;
-  std::string path;
-  TRdapObjectKind kind;
-  if (const std::optional<TRdapAddress> address = ParseRdapAddress(input)) {
-    kind = TRdapObjectKind::Network;
-    services = AddressServiceUrls(
-        Registry(fetcher, options, address->v6 ? "ipv6.json" : "ipv4.json"), *address);
-    path = "ip/" + address->text;
+  TQuery query;
+  if (const std::optional<uint32_t> asn = ParseAsNumber(input)) {
+    query.kind = TRdapObjectKind::Autnum;
+    query.services = AsnServiceUrls(BootstrapRegistry(fetcher, options, "asn.json"), *asn);
+    query.path = "autnum/" + std::to_string(*asn);
+    if (query.services.empty()) return Fail(out, "no RDAP service for AS" + std::to_string(*asn));
+  } else if (const std::optional<TRdapAddress> address = ParseRdapAddress(input)) {
+    query.kind = TRdapObjectKind::Network;
+    query.services = AddressServiceUrls(
+        BootstrapRegistry(fetcher, options, address->v6 ? "ipv6.json" : "ipv4.json"), *address);
+    query.path = "ip/" + address->text;
+    if (query.services.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
   } else {
-    kind = TRdapObjectKind::Domain;
     std::string name = LowerAscii(RdapQueryName(input));
     if (!name.empty() && name.back() == '.') name.pop_back();
     // Only a host name's characters go into the URL.
@@ -219,28 +147,29 @@ int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out
       return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
     });
     if (!hostName) return Fail(out, "no RDAP service for " + PrintableText(input));
-    services = DomainServiceUrls(Registry(fetcher, options, "dns.json"), name);
-    path = "domain/" + name;
+    query.services = DomainServiceUrls(BootstrapRegistry(fetcher, options, "dns.json"), name);
+    query.path = "domain/" + name;
+    if (query.services.empty()) {
+      if (!options.whoisFallback) return Fail(out, "no RDAP service for " + PrintableText(input));
+      // Top-level domains without RDAP still have whois.
+      std::fprintf(out, "%% no RDAP service for .%s, whois instead\n",
+                   PrintableText(TypedTopLevel(input)).c_str());
+      std::fflush(out);
+      return options.whoisFallback(input, out);
+    }
   }
-  if (services.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
 
+  const std::string url = query.services.front() + query.path;
   TFetched answer;
   try {
-    answer = fetcher.Get(services.front() + path, "application/rdap+json");
-  } catch (const EIdHTTPProtocolException& e) {
-    if (e.ReplyCode() == 404) return Fail(out, "not found");
+    answer = fetcher.Get(url, "application/rdap+json");
+  } catch (const ERdapStatusError& e) {
+    if (e.Code == 404) return Fail(out, "not found");
     throw;
   }
-  if (options.json) {
-    CheckRdapJson(answer.body);
-    std::fwrite(answer.body.data(), 1, answer.body.size(), out);
-    if (answer.body.empty() || answer.body.back() != '\n') std::fputc('\n', out);
-  } else {
-    for (const std::string& line : RdapSummaryLines(answer.body, kind))
-      std::fprintf(out, "%s\n", line.c_str());
-    std::fprintf(out, "RDAP server: %s\n", PrintableText(answer.url).c_str());
-  }
-  std::fflush(out);
+  Write(out, AnswerBlock(answer, query.kind, options.json));
+  if (query.kind != TRdapObjectKind::Domain || options.noFollow) return 0;
+  FollowRegistrar(fetcher, answer, {SameUrlKey(url), SameUrlKey(answer.url)}, options, out);
   return 0;
 }
 
@@ -269,10 +198,18 @@ std::string RdapQueryName(const std::string& name) {
 int RunRdap(const std::string& name, const TRdapOptions& options, std::FILE* out) {
   try {
     return Lookup(name, options, out);
-  } catch (const std::exception& e) {
+  } catch (const EOperationInterrupted&) {
+    // Ctrl-C: the lookup ends here and writes nothing more.
+    std::fflush(out);
+    return 1;
+  } catch (const ERdapError& e) {
     return Fail(out, OneLine(e.what()));
+  } catch (const std::bad_alloc&) {
+    return Fail(out, "out of memory");
   } catch (...) {
-    return Fail(out, "unknown failure");
+    // Failures of the exchanges arrive as ERdapError; what else comes here
+    // is not for users to read.
+    return Fail(out, "unexpected failure");
   }
 }
 

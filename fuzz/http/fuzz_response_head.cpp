@@ -1,5 +1,6 @@
 // Fuzz target: a response head read from bytes as the client reads it:
-// status line, header lines (bounded), header fields, then chunk-size lines.
+// status line, header lines (bounded), header fields, the body's framing,
+// then chunk-size lines.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         response.HeaderLines.Add(line);
       }
       response.ReadHeaderFields();
-      if (code != 100) break;
+      if (code < 100 || code > 199 || code == 101) break;
     } while (true);
+    const quillon::TIdResponseFraming framing = quillon::FramingOf(response.HeaderLines);
+    if (framing.Kind == quillon::TIdBodyFraming::Length && framing.Length < 0) __builtin_trap();
     while (NextLine(reader, line)) {
       const int64_t chunk = quillon::ParseChunkSize(line);
       if (chunk == 0) break;

@@ -35,12 +35,24 @@ constexpr int32_t kBodyReceiveSize = 256 * 1024;
 
 // Room for an announced count of bytes in a string sink, reserved up front
 // (address space only until written) so that a large body is not moved while
-// it grows; bounded, since the count comes from the peer.
+// it grows; bounded, since the count comes from the peer, and never past what
+// the sink's limit lets in (an error page keeps far less than a document).
 void ReserveFor(TIdLimitedStream& sink, int64_t count) {
   constexpr int64_t kMaxReserve = int64_t{1} << 30;
   if (auto* text = dynamic_cast<TIdStringStream*>(&sink.Inner())) {
-    text->Reserve(static_cast<size_t>(text->Position() + std::min(count, kMaxReserve)));
+    const int64_t room = std::min({count, kMaxReserve, std::max<int64_t>(sink.Room(), 0)});
+    text->Reserve(static_cast<size_t>(text->Position() + room));
   }
+}
+
+bool IsRedirectCode(int32_t code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// Interim responses (RFC 9110 section 15.2) announce the final one and are
+// skipped; 101 ends the exchange, as the protocol would change.
+bool IsInterim(int32_t code) {
+  return code >= 100 && code <= 199 && code != 101;
 }
 
 }  // namespace
@@ -60,6 +72,7 @@ bool TIdHTTPResponse::KeepConnection() {
   }
   Client->CheckDisconnected(false, false);
   keepConnection_ = Client->IsConnected();
+  if (keepConnection_ && CloseAfterExchange) keepConnection_ = false;
   if (keepConnection_) {
     const std::string connection = UpperCase(Trim(Connection));
     const std::string proxyConnection = UpperCase(Trim(ProxyConnection));
@@ -284,9 +297,12 @@ TIdHTTPRouteKind TIdCustomHTTP::ChooseRoute(TIdHTTPRequest& /*request*/) {
   const std::string proxy = proxyParams_->ProxyServer();
   if (proxy.empty()) {
     const int port = StrToInt(current.Port);
-    if (!SameNoCase(Host(), current.Host) || Port() != port) {
+    // The connection goes to an IPv6 literal without the brackets that the
+    // URL and the Host header keep.
+    const std::string host = UnbracketedHost(current.Host);
+    if (!SameNoCase(Host(), host) || Port() != port) {
       if (IsConnected()) CloseConnection();
-      SetHost(current.Host);
+      TIdTCPClient::SetHost(host);
       SetPort(port);
     }
     if (https) {
@@ -428,14 +444,15 @@ std::string TIdCustomHTTP::ReadLine(int maximum) {
 }
 
 void TIdCustomHTTP::ReadResponseHead(TIdHTTPResponse& response) {
-  // Interim 100 responses count against the same bounds as the final head.
+  // Interim responses count against the same bounds as the final head.
   TIdHeadLimit limit;
+  response.CloseAfterExchange = false;
   do {
     response.StatusLine = ReadLine();
     limit.Count(response.StatusLine.size());
     ReadHeaderBlock(response, limit);
     TakeCookies(response);
-  } while (response.StatusCode() == 100);
+  } while (IsInterim(response.StatusCode()));
 }
 
 void TIdCustomHTTP::ReadHeaderBlock(TIdHTTPResponse& response, TIdHeadLimit& limit) {
@@ -480,7 +497,10 @@ TIdHTTPNextStep TIdCustomHTTP::DecideNextStep(TIdHTTPProtocol& protocol) {
   const int32_t code = response.StatusCode();
   const int32_t digit = code / 100;
 
-  if ((digit == 3 && code != 304) || !response.Location.empty()) {
+  const bool redirect = FollowRedirectCodesOnly
+                            ? IsRedirectCode(code) && !response.Location.empty()
+                            : (digit == 3 && code != 304) || !response.Location.empty();
+  if (redirect) {
     std::string location = response.Location;
     TIdHTTPMethod method = request.RequestMethod;
     bool handled = HandleRedirects;
@@ -607,9 +627,12 @@ bool TIdCustomHTTP::ResponseHasBody(const TIdHTTPRequest& request, TIdHTTPRespon
   const int32_t code = response.StatusCode();
   if (request.RequestMethod == hmHead || code == 204 || code == 304 || (code >= 100 && code < 200))
     return false;
-  if (Pos("CHUNKED", UpperCase(response.HeaderLines.ValueOf("Transfer-Encoding"))) != 0)
-    return true;
-  return response.ContentLength() > 0 || !response.ContentLengthGiven;
+  try {
+    const TIdResponseFraming framing = FramingOf(response.HeaderLines);
+    return framing.Kind != TIdBodyFraming::Length || framing.Length > 0;
+  } catch (const EIdHTTPInvalidFraming&) {
+    return true;  // where it would end is unknown
+  }
 }
 
 void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
@@ -634,34 +657,53 @@ void TIdCustomHTTP::ReadBody(TIdHTTPProtocol& protocol, bool strict) {
       (code >= 100 && code < 200)) {
     return;
   }
-  // Transfer-Encoding overrides Content-Length (rule 3); coding names are
-  // case-insensitive.
-  if (Pos("CHUNKED", UpperCase(response.HeaderLines.ValueOf("Transfer-Encoding"))) != 0) {
-    ReportStatus(hsStatusText, {msg::kChunkStarted});
-    int64_t size = ParseChunkSize(ReadLine(kMaxChunkSizeLine));
-    while (size > 0) {
-      if (strict) sink.Check(size);
-      ReserveFor(sink, size);
-      ReceiveToStream(sink, size, false);
-      ReadLine(kMaxChunkSizeLine);  // the CR LF after the data
-      size = ParseChunkSize(ReadLine(kMaxChunkSizeLine));
+  const TIdResponseFraming framing = FramingOf(response.HeaderLines);
+  if (framing.CloseAfter) response.CloseAfterExchange = true;
+  switch (framing.Kind) {
+    case TIdBodyFraming::Chunked: {
+      ReportStatus(hsStatusText, {msg::kChunkStarted});
+      int64_t size = ParseChunkSize(ReadLine(kMaxChunkSizeLine));
+      while (size > 0) {
+        if (strict) sink.Check(size);
+        ReserveFor(sink, size);
+        ReceiveToStream(sink, size, false);
+        // The data ends with exactly CR LF; anything else means the sizes
+        // and the data disagree.
+        char end[2];
+        ReceiveExact(end, sizeof end);
+        if (end[0] != '\r' || end[1] != '\n')
+          throw EIdHTTPInvalidFraming(std::string(msg::kInvalidFraming) + "fin de bloc");
+        size = ParseChunkSize(ReadLine(kMaxChunkSizeLine));
+      }
+      // Trailer fields up to the empty line are read and dropped, so that
+      // the connection stays in step for the next exchange.
+      TIdHeadLimit limit;
+      for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) limit.Count(line.size());
+      break;
     }
-    // Trailer fields up to the empty line are read and dropped, so that
-    // the connection stays in step for the next exchange.
-    TIdHeadLimit limit;
-    for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) limit.Count(line.size());
-  } else if (response.ContentLength() > 0) {
-    if (strict) sink.Check(response.ContentLength());
-    ReserveFor(sink, response.ContentLength());
-    try {
-      ReceiveToStream(sink, response.ContentLength(), false);
-    } catch (const EIdConnClosedGracefully&) {
-      // A body cut short is a failed exchange, not a shorter success; the
-      // body of an error or redirect keeps what came.
-      if (strict) throw;
+    case TIdBodyFraming::Length:
+      if (framing.Length == 0) break;
+      if (strict) sink.Check(framing.Length);
+      ReserveFor(sink, framing.Length);
+      try {
+        ReceiveToStream(sink, framing.Length, false);
+      } catch (const EIdConnClosedGracefully&) {
+        // A body cut short is a failed exchange, not a shorter success; the
+        // body of an error or redirect keeps what came.
+        if (strict) throw;
+      }
+      break;
+    case TIdBodyFraming::UntilClose: {
+      ReceiveToStream(sink, -1, true);
+      // Only the close ends such a body, so a close that the TLS peer did
+      // not announce leaves it unknown whether the body is whole.
+      const auto* secure = dynamic_cast<const TIdSSLIOHandlerSocket*>(IOHandler());
+      if (strict && secure != nullptr && !secure->PassThrough() &&
+          secure->EndedWithoutCloseNotice()) {
+        throw EIdHTTPBodyCutShort(msg::kBodyCutShort);
+      }
+      break;
     }
-  } else if (!response.ContentLengthGiven) {
-    ReceiveToStream(sink, -1, true);
   }
 }
 

@@ -32,12 +32,17 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
 };
 
 QUILLON_EXCEPTION(EIdUnknownProtocol, EIdException);
+// A body read until the close whose secure connection ended without the
+// peer's notice: it may have been cut short on the way.
+QUILLON_EXCEPTION(EIdHTTPBodyCutShort, EIdException);
 
 namespace msg {
 inline constexpr const char* kIOHandlerPropInvalid = "Valeur IOHandler incorrecte";
 inline constexpr const char* kUndefinedSituation = "Undefined situation";
 inline constexpr const char* kMethodRequiresHttp11 = "This request method is supported in HTTP 1.1";
 inline constexpr const char* kChunkStarted = "Opération Chunk démarrée";
+inline constexpr const char* kBodyCutShort =
+    "Corps de réponse HTTP tronqué : la connexion sécurisée s'est terminée sans notification.";
 }  // namespace msg
 
 enum TIdHTTPMethod : int { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
@@ -75,6 +80,9 @@ class TIdHTTPResponse : public TIdResponseHeaderInfo {
 
   std::string StatusLine;
   int ServerVersion = 0;             // 0 for "1.0", 1 for "1.1"
+  // The body's framing leaves the connection unfit for another exchange
+  // (both Transfer-Encoding and Content-Length, or read until close).
+  bool CloseAfterExchange = false;
   TIdStream* ContentSink = nullptr;  // not owned
   TIdCustomHTTP* Client;
 
@@ -138,6 +146,11 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
   int32_t RedirectMaximum = 15;
   TIdHTTPOptions HTTPOptions = hoForceEncodeParams;
+  // Off: as the window's exchange has always done, every 3xx but 304 and any
+  // status with a Location header is a redirect. On: only 301, 302, 303,
+  // 307 and 308 carrying a Location are; any other status is taken for what
+  // it is (a 404 with a Location fails, a 3xx without one fails too).
+  bool FollowRedirectCodesOnly = false;
   TIdHTTPRedirectEvent OnRedirect;
   TIdAuthorizationEvent OnAuthorization;
   TIdAuthorizationEvent OnProxyAuthorization;

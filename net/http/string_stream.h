@@ -55,6 +55,8 @@ class TIdLimitedStream : public TIdStream {
 
   // Raises when `count` more bytes would pass the limit.
   void Check(int64_t count) const;
+  // How many more bytes the limit lets in.
+  int64_t Room() const { return end_ - inner_.Position(); }
   TIdStream& Inner() { return inner_; }
 
  private:

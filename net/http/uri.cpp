@@ -30,7 +30,46 @@ void SplitDocument(const std::string& w, size_t q, size_t s, std::string& docume
   document.erase(0, std::min(s, document.size()));
 }
 
+// Where "://" ends a scheme (RFC 3986 section 3.1: a letter, then letters,
+// digits, "+", "-" or "."): its 1-based position, or 0 when the text does not
+// begin with one. A "://" further on, in a query for instance, belongs to a
+// relative reference.
+size_t SchemeEnd(const std::string& w) {
+  const size_t t = Pos("://", w);
+  if (t <= 1) return 0;
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!letter(w[0])) return 0;
+  for (size_t i = 1; i + 1 < t; ++i) {
+    const char c = w[i];
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return 0;
+  }
+  return t;
+}
+
+// Host and port of an authority. An IPv6 literal is written in brackets
+// (RFC 3986 section 3.2.2) and keeps them; the port follows the "]".
+void SplitHostAndPort(std::string authority, std::string& host, std::string& port) {
+  if (!authority.empty() && authority.front() == '[') {
+    const size_t close = authority.find(']');
+    if (close != std::string::npos) {
+      host = authority.substr(0, close + 1);
+      std::string rest = authority.substr(close + 1);
+      if (!rest.empty() && rest.front() == ':') rest.erase(0, 1);
+      port = rest;
+      return;
+    }
+  }
+  host = SplitOff(authority, ":");
+  port = authority;
+}
+
 }  // namespace
+
+std::string UnbracketedHost(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    return host.substr(1, host.size() - 2);
+  return host;
+}
 
 TIdURI::TIdURI(const std::string& uri) {
   if (!uri.empty()) ParseUri(uri);
@@ -52,7 +91,7 @@ void TIdURI::ParseUri(const std::string& uri) {
 
   size_t q = 0;
   size_t s = 0;
-  const size_t t = Pos("://", w);
+  const size_t t = SchemeEnd(w);
   if (t > 0) {
     Protocol = w.substr(0, t - 1);
     w.erase(0, t - 1 + 3);
@@ -66,8 +105,7 @@ void TIdURI::ParseUri(const std::string& uri) {
     Username = SplitOff(userinfo, ":");
     Password = userinfo;
     if (Username.empty()) Password.clear();
-    Host = SplitOff(authority, ":");
-    Port = authority;
+    SplitHostAndPort(authority, Host, Port);
 
     FindQueryAndDirectory(w, q, s);
     Path = "/" + w.substr(0, s);

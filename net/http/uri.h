@@ -28,12 +28,15 @@ class TIdURI {
   std::string Protocol;
   std::string Username;
   std::string Password;
-  std::string Host;
+  std::string Host;      // an IPv6 literal keeps its brackets: "[2001:db8::1]"
   std::string Port;
   std::string Path;      // directory part, "/" at both ends in the absolute form
   std::string Document;  // last path segment
   std::string Params;    // query with its leading "?"
   std::string Bookmark;  // fragment without the "#"
 };
+
+// The host to connect to: an IPv6 literal without its brackets.
+std::string UnbracketedHost(const std::string& host);
 
 }  // namespace quillon

@@ -103,6 +103,7 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
 
   reader.seek(headerLength + icmp_header::kType);
   const uint8_t type = reader.readU8();
+  const uint8_t code = reader.readU8();
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
@@ -137,6 +138,7 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   status.ByteCount = static_cast<int32_t>(message.size());
   status.SourceAddress = DottedText(source);
   status.IcmpType = type;
+  status.IcmpCode = code;
   status.Sequence = ids->sequence;
   status.ReceivedTtl = ttl;
   return true;
@@ -159,6 +161,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   if (version != 6 || reader.readU8() != Id_IPPROTO_ICMPV6) return false;
   reader.seek(ip6_header::kSize + icmp_header::kType);
   const uint8_t type = reader.readU8();
+  const uint8_t code = reader.readU8();
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
@@ -190,6 +193,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   status.ByteCount = static_cast<int32_t>(message.size());
   status.SourceAddress = IPv6ToText(bytes);
   status.IcmpType = type;
+  status.IcmpCode = code;
   status.Sequence = ids->sequence;
   status.ReceivedTtl = hopLimit;
   return true;

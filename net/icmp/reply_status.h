@@ -25,6 +25,7 @@ struct TReplyStatus {
   int32_t ByteCount = 0;      // bytes received, IP header included
   std::string SourceAddress;  // address of the host or router that answered (text)
   uint8_t IcmpType = 0;
+  uint8_t IcmpCode = 0;  // what an error message says more precisely (kind of unreachable)
   uint16_t Sequence = 0;
   uint32_t RoundTripMs = 0;
   uint8_t ReceivedTtl = 0;

@@ -193,14 +193,15 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenHandler() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::WakeWait() {
-  TIdSocketHandle* handle = transport_.SocketHandle();
-  if (handle != nullptr && handle->IsOpen()) platform::Shutdown(handle->SocketId(), SHUT_RDWR);
+  // The handle exists from construction on and is never replaced.
+  if (TIdSocketHandle* handle = transport_.SocketHandle()) handle->WakeWaiters();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::ConnectTo(const std::string& host, int port,
                                              const std::string& boundIP, int boundPort,
                                              int boundPortMin, int boundPortMax, int timeout) {
   FreeSession();
+  endedWithoutNotice_ = false;
   const Clock::time_point started = Clock::now();
   transport_.ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
   if (passThrough_) return;
@@ -290,15 +291,24 @@ void TIdSSLIOHandlerSocketOpenSSL::FailHandshake() {
   if (socketFailed_) {
     reason = SocketErrorTextOf(socketError_);
     if (reason.empty()) reason = SocketErrorMessage(socketError_);
+    throw EIdSSLSocketError(socketError_, "TLS handshake with " + host_ + " failed: " + reason);
   }
   throw EIdSSLError("TLS handshake with " + host_ + " failed: " + reason);
+}
+
+long TIdSSLIOHandlerSocketOpenSSL::EndOfData() {
+  // A close_notify received means the peer ended its data here; a
+  // connection that simply closed could have been cut by anyone on the way.
+  if (ssl_ != nullptr && (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) == 0)
+    endedWithoutNotice_ = true;
+  return 0;
 }
 
 long TIdSSLIOHandlerSocketOpenSSL::MapFailure(int sslError, const char* what) {
   RethrowPending();
   if (sslError == SSL_ERROR_ZERO_RETURN || sawEof_) {
     ERR_clear_error();
-    return 0;
+    return EndOfData();
   }
   if (socketFailed_) {
     ERR_clear_error();
@@ -341,7 +351,7 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
 long TIdSSLIOHandlerSocketOpenSSL::ReceiveInto(void* buffer, size_t length) {
   if (passThrough_ || ssl_ == nullptr) return transport_.ReceiveInto(buffer, length);
   if (SSL_pending(ssl_.get()) == 0) {
-    if (sawEof_) return 0;
+    if (sawEof_) return EndOfData();
     if (socketFailed_) {
       platform::SetLastError(socketError_);
       return -1;

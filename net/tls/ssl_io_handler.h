@@ -38,8 +38,14 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocket {
   long SendFrom(const void* buffer, size_t length) override;
 
   // From another thread: shuts the socket down, which ends a connect, a
-  // handshake or a wait in progress at once (the owner closes it).
+  // handshake or a wait in progress at once (the owner closes it). Goes
+  // through the socket handle, under its lock, so that it never reaches a
+  // descriptor closed meanwhile and perhaps reused by someone else.
   void WakeWait();
+
+  // The peer ended the session by closing the connection without a
+  // close_notify: reads then see an end of data that may not be the end.
+  bool EndedWithoutCloseNotice() const override { return endedWithoutNotice_; }
 
   // Limit of the handshake when the connect is given none (ms; 0: none).
   int HandshakeTimeout = 0;
@@ -59,6 +65,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocket {
   void RethrowPending();
   // Raises for a failed read or write that is not a socket failure.
   long MapFailure(int sslError, const char* what);
+  // A read reached the end of the session: 0, noting whether the peer said so.
+  long EndOfData();
 
   // Frees OpenSSL's objects (the session frees its BIO).
   struct OpenSslFree {
@@ -78,6 +86,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocket {
   bool socketFailed_ = false;  // the transport failed; socketError_ holds its code
   int socketError_ = 0;
   bool sawEof_ = false;
+  bool endedWithoutNotice_ = false;
   std::exception_ptr pending_;  // thrown by the transport inside a callback
 };
 

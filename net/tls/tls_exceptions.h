@@ -14,4 +14,12 @@ QUILLON_EXCEPTION(EIdSSLHandshakeTimeout, EIdSSLError);
 // The peer closed the connection during the handshake.
 QUILLON_EXCEPTION(EIdSSLConnectionClosed, EIdSSLError);
 
+// The socket failed during the handshake: its socket library error number.
+class EIdSSLSocketError : public EIdSSLError {
+ public:
+  EIdSSLSocketError(int code, std::string message)
+      : EIdSSLError(std::move(message)), SocketErrorCode(code) {}
+  int SocketErrorCode;
+};
+
 }  // namespace quillon

@@ -58,8 +58,8 @@ Wire ReplyStart(int an, int ns, int ar, int id, int flags) {
   return w;
 }
 
-FakeDnsServer::FakeDnsServer(Script script) : script_(std::move(script)) {
-  fd_ = UdpSocketOn("127.0.0.1", 0);
+FakeDnsServer::FakeDnsServer(Script script, int port) : script_(std::move(script)) {
+  fd_ = UdpSocketOn("127.0.0.1", port);
   port_ = LocalPort(fd_);
   otherPortFd_ = UdpSocketOn("127.0.0.1", 0);
   otherAddressFd_ = UdpSocketOn("127.0.0.2", port_);
@@ -90,7 +90,7 @@ void FakeDnsServer::Loop() {
   while (!stop_) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 20) != 1) continue;
-    char buffer[2048];
+    char buffer[4096];
     sockaddr_in from{};
     socklen_t len = sizeof from;
     const ssize_t n =

@@ -61,7 +61,8 @@ class FakeDnsServer {
   };
   using Script = std::function<std::vector<Datagram>(const std::string& query)>;
 
-  explicit FakeDnsServer(Script script);
+  // On `port` of 127.0.0.1 (0: a free one).
+  explicit FakeDnsServer(Script script, int port = 0);
   ~FakeDnsServer();
   FakeDnsServer(const FakeDnsServer&) = delete;
   FakeDnsServer& operator=(const FakeDnsServer&) = delete;

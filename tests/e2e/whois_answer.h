@@ -13,6 +13,13 @@ inline constexpr const char* kBigQueryPrefix = "big.";
 // nothing until the client gives up (or 10 s pass).
 inline constexpr const char* kStallQueryPrefix = "stall.";
 inline constexpr int kBigAnswerLines = 4000;
+// Queries that start with this get lines in Latin-1 (not UTF-8), with a NUL
+// byte and control characters, as old registries send them.
+inline constexpr const char* kLatin1QueryPrefix = "latin1.";
+// Those lines, as sent.
+inline const std::string kLatin1Lines = std::string("holder:      Soci\xE9t\xE9 G\xE9n\xE9rale\r\n") +
+                                        "note:        a" + std::string(1, '\0') +
+                                        "b\x01\x1b[31mred\x7f\r\n";
 
 // The answer of `server` (its host name) to `query` (without CR LF).
 inline std::string WhoisAnswer(const std::string& server, const std::string& query) {
@@ -26,6 +33,7 @@ inline std::string WhoisAnswer(const std::string& server, const std::string& que
   if (query.rfind(kBigQueryPrefix, 0) == 0)
     for (int i = 0; i < kBigAnswerLines; ++i)
       a += "remark:      line " + std::to_string(i) + " of a long answer\r\n";
+  if (query.rfind(kLatin1QueryPrefix, 0) == 0) a += kLatin1Lines;
   a += "source:      " + server + "\r\n";
   return a;
 }

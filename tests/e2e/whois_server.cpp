@@ -5,8 +5,10 @@
 //
 //   e2e_whois_server --log FILE [--port N] [--max-seconds S] ADDR=NAME...
 //
-// Connections are served one at a time; every wait is bounded, and the
-// program ends by itself after --max-seconds (default 4 hours) or on SIGTERM.
+// Each connection is served on a thread of its own, so that a server kept
+// silent for one client (a stall query) does not hold up the others; every
+// wait is bounded, and the program ends by itself after --max-seconds
+// (default 4 hours) or on SIGTERM.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,11 +16,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/whois_answer.h"
@@ -92,6 +97,8 @@ void Serve(int fd, const std::string& local, const std::string& server, FILE* lo
     ReadSome(fd, got, 1000, 4096, [] { return false; });
   }
   if (got.empty()) return;  // a bare connect (a readiness probe) is no query
+  static std::mutex logLock;
+  const std::lock_guard lock(logLock);
   std::fprintf(log, "%s %s\n", local.c_str(), Hex(got).c_str());
   std::fflush(log);
 }
@@ -161,6 +168,7 @@ int main(int argc, char** argv) {
     listenerAddr.push_back(addr);
   }
 
+  std::atomic<int> serving{0};
   const auto end = Clock::now() + std::chrono::seconds(maxSeconds);
   while (!gStop && MsLeft(end) > 0) {
     for (auto& p : listeners) p.revents = 0;
@@ -170,11 +178,17 @@ int main(int argc, char** argv) {
       if (!(listeners[i].revents & POLLIN)) continue;
       const int fd = ::accept4(listeners[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
-      Serve(fd, listenerAddr[i], names[listenerAddr[i]], log);
-      ::close(fd);
+      ++serving;
+      std::thread([fd, &serving, local = listenerAddr[i], server = names[listenerAddr[i]], log] {
+        Serve(fd, local, server, log);
+        ::close(fd);
+        --serving;
+      }).detach();
     }
   }
   for (auto& p : listeners) ::close(p.fd);
+  // Every connection's waits are bounded (at most about 12 s).
+  while (serving.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   std::fclose(log);
   return 0;
 }

@@ -9,7 +9,7 @@ function(quillon_e2e_world_targets)
   set(dir ${PROJECT_SOURCE_DIR}/tests/e2e)
   add_executable(e2e_whois_server ${dir}/whois_server.cpp)
   target_include_directories(e2e_whois_server PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(e2e_whois_server PRIVATE quillon_warnings)
+  target_link_libraries(e2e_whois_server PRIVATE Threads::Threads quillon_warnings)
   set_target_properties(e2e_whois_server PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/e2e)
 

@@ -2,11 +2,17 @@
 // status handling, redirects, keep-alive, time-outs and cookies.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "net/http/http.h"
 #include "tests/support/support.h"
@@ -189,6 +195,116 @@ TEST(HttpExchangeTest, BrokenResponses) {
   }
 }
 
+// Framing read strictly (RFC 9112 section 6.3): Content-Length digits only,
+// repeats identical; "chunked" only as the final coding and once; exactly
+// CR LF after chunk data. Interim responses other than 101 are skipped.
+TEST(HttpExchangeTest, FramingIsStrictAndInterimResponsesAreSkipped) {
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const struct {
+    const char* name;
+    std::string reply;
+    std::string body;  // empty: refused as badly framed
+  } cases[] = {
+      {"length-repeated", ok + "Content-Length: 5\r\nContent-Length: 5\r\n\r\nhelloX", "hello"},
+      {"length-list", ok + "Content-Length: 5, 05\r\n\r\nhelloX", "hello"},
+      {"length-differs", ok + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nhelloX", ""},
+      {"length-list-differs", ok + "Content-Length: 5, 6\r\n\r\nhelloX", ""},
+      {"length-sign", ok + "Content-Length: +5\r\n\r\nhello", ""},
+      {"length-hex", ok + "Content-Length: 0x5\r\n\r\nhello", ""},
+      {"length-words", ok + "Content-Length: 5 bytes\r\n\r\nhello", ""},
+      {"length-empty", ok + "Content-Length: \r\n\r\nhello", ""},
+      {"length-huge", ok + "Content-Length: 9999999999999999999\r\n\r\nhello", ""},
+      {"chunked-not-final", ok + "Transfer-Encoding: chunked, identity\r\n\r\n5\r\nhello\r\n",
+       "5\r\nhello\r\n"},
+      {"not-chunked-word", ok + "Transfer-Encoding: xchunked\r\n\r\n5\r\nhello\r\n", "5\r\nhello\r\n"},
+      {"chunked-twice", ok + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n"
+                             "5\r\nhello\r\n0\r\n\r\n", ""},
+      {"chunked-params", ok + "Transfer-Encoding: gzip, Chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+       "hello"},
+      {"chunk-end-blanks", ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello  \r\n0\r\n\r\n", ""},
+      {"chunk-end-lf", ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\n0\r\n\r\n", ""},
+      {"chunk-end-junk", ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhelloXY0\r\n\r\n", ""},
+      {"early-hints", "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n" +
+                          ok + "Content-Length: 2\r\n\r\nok", "ok"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server({{c.reply, true}});
+    TIdHTTP http;
+    try {
+      const std::string body = http.GetBody(server.url("/"));
+      EXPECT_EQ(body, c.body);
+    } catch (const EIdHTTPInvalidFraming& e) {
+      EXPECT_EQ(c.body, "") << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind(msg::kInvalidFraming, 0), 0u);
+      EXPECT_FALSE(http.IsConnected());
+    }
+  }
+  // 101 changes the protocol, which this client does not speak.
+  Server switching({{"HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n", true}});
+  TIdHTTP http;
+  try {
+    http.GetBody(switching.url("/"));
+    ADD_FAILURE() << "101 accepted";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 101);
+  }
+}
+
+// A response framed by both Transfer-Encoding and Content-Length is read as
+// chunked, and its connection is not used again; a plain one is.
+TEST(HttpExchangeTest, DoubleFramedResponseClosesItsConnection) {
+  const std::string both =
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "4\r\nwxyz\r\n0\r\n\r\n";
+  for (const auto& [first, connections] : {std::pair{both, 2}, std::pair{Ok("wxyz"), 1}}) {
+    Server server({{first}, {Ok("two")}});
+    TIdHTTP http;
+    EXPECT_EQ(http.GetBody(server.url("/1")), "wxyz");
+    EXPECT_EQ(http.GetBody(server.url("/2")), "two");
+    EXPECT_EQ(server.connections(), connections);
+  }
+}
+
+// The announced length of an error page reserves no more than the page may
+// keep: a 404 announcing 1 GiB succeeds under a 256 MiB address-space limit.
+TEST(HttpExchangeTest, ErrorPageReservesNoMoreThanItsLimit) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
+#endif
+#endif
+  Server server({{"HTTP/1.1 404 Not Found\r\nContent-Length: 1073741824\r\n\r\nnot here", true}});
+  const pid_t child = ::fork();
+  if (child == 0) {
+    long vmKiB = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmSize:", 0) == 0) vmKiB = std::stol(line.substr(7));
+    const rlim_t limit = static_cast<rlim_t>(vmKiB) * 1024 + (rlim_t{256} << 20);
+    const rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_AS, &r);
+    int code = 3;
+    try {
+      TIdHTTP http;
+      http.GetBody(server.url("/"));
+    } catch (const EIdHTTPProtocolException& e) {
+      code = e.ReplyCode() == 404 && e.ReplyBody == "not here" ? 0 : 4;
+    } catch (const std::bad_alloc&) {
+      code = 2;
+    } catch (...) {
+    }
+    ::_exit(code);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: the reservation did not fit";
+}
+
 TEST(HttpExchangeTest, BodyIsBounded) {
   const std::string big(3000, 'x');
   const struct {
@@ -310,6 +426,47 @@ TEST(HttpExchangeTest, RedirectFollowed) {
   EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /dir/next/page HTTP/1.1");
   EXPECT_EQ(server.connections(), 1);  // kept alive across the redirect
   EXPECT_EQ(http.RedirectsSoFar, 0);
+}
+
+// With FollowRedirectCodesOnly, only 301, 302, 303, 307 and 308 with a
+// Location are followed; any other status is what it says, Location or not,
+// and a 3xx without a Location fails at once instead of asking again.
+TEST(HttpExchangeTest, RedirectsOnlyForRedirectCodesWithALocation) {
+  const struct {
+    std::string reply;
+    int code;  // 0: followed to "arrived"; -1: the body itself; else raised
+  } cases[] = {
+      {"HTTP/1.1 301 Moved\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.1 303 See Other\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.1 307 Temporary\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.1 308 Permanent\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 0},
+      {"HTTP/1.1 404 Not Found\r\nLocation: /next\r\nContent-Length: 4\r\n\r\ngone", 404},
+      {"HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nhere", -1},
+      {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n", 302},
+      {"HTTP/1.1 300 Choices\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 300},
+      {"HTTP/1.1 305 Use Proxy\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n", 305},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply.substr(0, c.reply.find('\r')));
+    Server server({{c.reply}, {Ok("arrived")}});
+    TIdHTTP http;
+    http.HandleRedirects = true;
+    http.FollowRedirectCodesOnly = true;
+    std::string outcome;
+    try {
+      outcome = http.GetBody(server.url("/start"));
+    } catch (const EIdHTTPProtocolException& e) {
+      outcome = std::to_string(e.ReplyCode());
+    }
+    if (c.code == 0) {
+      EXPECT_EQ(outcome, "arrived");
+      EXPECT_EQ(server.requests().size(), 2u);
+    } else {
+      EXPECT_EQ(outcome, c.code == -1 ? "here" : std::to_string(c.code));
+      EXPECT_EQ(server.requests().size(), 1u);
+    }
+  }
 }
 
 TEST(HttpExchangeTest, RedirectMaximumEndsWithEmptyBody) {
@@ -563,6 +720,55 @@ TEST(HttpExchangeTest, UrlWithoutPortGoesToTheDefaultPort) {
   }
   EXPECT_EQ(follower.Port(), 80);
   EXPECT_EQ(redirecting.requests().size(), 1u) << "the redirect must not come back here";
+}
+
+// A relative location whose query holds "://" is still relative, and a URL
+// with an IPv6 literal in brackets reaches that address, the Host header
+// keeping the brackets.
+TEST(HttpExchangeTest, SchemesInQueriesAndBracketedAddresses) {
+  Server server({{"HTTP/1.1 302 Found\r\nLocation: /next?to=https://elsewhere/\r\n"
+                  "Content-Length: 0\r\n\r\n"},
+                 {Ok("arrived")}});
+  TIdHTTP http;
+  http.HandleRedirects = true;
+  EXPECT_EQ(http.GetBody(server.url("/start")), "arrived");
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].rfind("GET /next?to=https://elsewhere/ HTTP/1.1\r\n", 0), 0u)
+      << server.requests()[1];
+
+  const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof a;
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener, 1) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    ::close(listener);
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  const int port = ntohs(a.sin6_port);
+  std::string head;
+  std::thread v6([&] {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    head = ReadRequest(fd);
+    SendAll(fd, Ok("over v6"));
+    ::close(fd);
+  });
+  TIdHTTP overV6;
+  std::string body;
+  try {
+    body = overV6.GetBody("http://[::1]:" + std::to_string(port) + "/v6");
+  } catch (const std::exception& e) {
+    body = e.what();
+  }
+  v6.join();
+  ::close(listener);
+  EXPECT_EQ(body, "over v6");
+  EXPECT_NE(head.find("\r\nHost: [::1]:" + std::to_string(port) + "\r\n"), std::string::npos)
+      << head;
+  EXPECT_EQ(overV6.CurrentUri().Host, "[::1]");
 }
 
 // A body that nobody reads (no sink) must not stay in a kept connection,

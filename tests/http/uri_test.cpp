@@ -53,6 +53,43 @@ TEST(UriTest, ParseTable) {
   }
 }
 
+// A scheme counts only at the start of the text; an IPv6 literal host keeps
+// its brackets and its port follows them.
+TEST(UriTest, SchemeOnlyAtTheStartAndBracketedHosts) {
+  const UriCase cases[] = {
+      {"/next?to=https://elsewhere/x", "", "", "", "", "", "/", "next", "?to=https://elsewhere/x",
+       ""},
+      {"next?u=a://b", "", "", "", "", "", "", "next", "?u=a://b", ""},
+      {"1http://h/a", "", "", "", "", "", "1http://h/", "a", "", ""},
+      {"://h/a", "", "", "", "", "", "://h/", "a", "", ""},
+      {"svn+ssh.2-x://h/a", "svn+ssh.2-x", "", "", "h", "", "/", "a", "", ""},
+      {"https://[2001:db8::1]:8443/a/b?c", "https", "", "", "[2001:db8::1]", "8443", "/a/", "b",
+       "?c", ""},
+      {"http://[::1]/", "http", "", "", "[::1]", "", "/", "", "", ""},
+      {"http://u:p@[fe80::1%25eth0]:80/x", "http", "u", "p", "[fe80::1%25eth0]", "80", "/", "x",
+       "", ""},
+      // No closing bracket: split at the first colon as any other host.
+      {"http://[::1/x", "http", "", "", "[", ":1", "/", "x", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TIdURI uri(c.text);
+    EXPECT_EQ(uri.Protocol, c.protocol);
+    EXPECT_EQ(uri.Username, c.user);
+    EXPECT_EQ(uri.Password, c.password);
+    EXPECT_EQ(uri.Host, c.host);
+    EXPECT_EQ(uri.Port, c.port);
+    EXPECT_EQ(uri.Path, c.path);
+    EXPECT_EQ(uri.Document, c.document);
+    EXPECT_EQ(uri.Params, c.params);
+    EXPECT_EQ(uri.Bookmark, c.bookmark);
+  }
+  EXPECT_EQ(TIdURI("https://[2001:db8::1]:8443/a/b?c").ComposeUri(false, false),
+            "https://[2001:db8::1]:8443/a/b?c");
+  EXPECT_EQ(UnbracketedHost("[2001:db8::1]"), "2001:db8::1");
+  EXPECT_EQ(UnbracketedHost("h.test"), "h.test");
+}
+
 TEST(UriTest, BackslashesBecomeSlashesInFullText) {
   TIdURI uri("http:\\\\h\\a");
   EXPECT_EQ(uri.URI, "http://h/a");

@@ -47,6 +47,7 @@ TEST(ClassifyReply6, MatchingMessagesFillTheStatus) {
     EXPECT_EQ(s.Outcome, c.outcome);
     EXPECT_EQ(s.ByteCount, static_cast<int32_t>(c.message.size()));
     EXPECT_EQ(s.IcmpType, c.message[40]);
+    EXPECT_EQ(s.IcmpCode, c.message[41]);
     EXPECT_EQ(s.Sequence, kSeq);
     EXPECT_EQ(s.ReceivedTtl, c.message[7]) << "the hop limit";
   }

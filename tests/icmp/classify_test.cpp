@@ -52,6 +52,7 @@ TEST(ClassifyReply, MatchingMessagesFillTheStatus) {
     EXPECT_EQ(s.ByteCount, static_cast<int32_t>(c.message.size()));
     EXPECT_EQ(s.SourceAddress, "198.18.3.2");
     EXPECT_EQ(s.IcmpType, c.message[(c.message[0] & 0x0F) * 4u]);
+    EXPECT_EQ(s.IcmpCode, c.message[(c.message[0] & 0x0F) * 4u + 1]);
     EXPECT_EQ(s.Sequence, kSeq);
     EXPECT_EQ(s.ReceivedTtl, 61);
     EXPECT_EQ(s.RoundTripMs, 0u);

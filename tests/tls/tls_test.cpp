@@ -222,6 +222,47 @@ TEST_F(TlsWorld, ReadsKeepTheConnectionsTimeOutAndCanBeWoken) {
   http.SetIOHandler(nullptr);
 }
 
+// A TLS server of the test's own that answers with a body framed by the
+// close, then ends the session with a close_notify or just closes the socket
+// (as a cut connection would look).
+void BodyUntilClose(const std::string& dir, int fd, bool notify) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  SSL_CTX_use_certificate_chain_file(ctx, (dir + "/good.pem").c_str());
+  SSL_CTX_use_PrivateKey_file(ctx, (dir + "/good.key").c_str(), SSL_FILETYPE_PEM);
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, fd);
+  if (SSL_accept(ssl) == 1) {
+    char request[4096];
+    (void)SSL_read(ssl, request, sizeof request);
+    const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nthe first part";
+    SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
+    if (notify) SSL_shutdown(ssl);
+  }
+  ::shutdown(fd, SHUT_RDWR);
+  SSL_free(ssl);
+  SSL_CTX_free(ctx);
+}
+
+TEST_F(TlsWorld, BodyUntilCloseNeedsTheClosingNotice) {
+  const std::string dir = dir_.path();
+  for (const bool notify : {true, false}) {
+    SCOPED_TRACE(notify ? "close_notify" : "plain close");
+    test::TcpServer server([&dir, notify](int fd) { BodyUntilClose(dir, fd, notify); });
+    TIdSSLIOHandlerSocketOpenSSL tls(transport_);
+    TIdHTTP http;
+    http.SetIOHandler(&tls);
+    std::string outcome;
+    try {
+      outcome = http.GetBody("https://tls.test:" + std::to_string(server.port()) + "/");
+    } catch (const EIdHTTPBodyCutShort& e) {
+      outcome = e.what();
+    }
+    EXPECT_EQ(outcome, notify ? "the first part" : msg::kBodyCutShort);
+    EXPECT_EQ(tls.EndedWithoutCloseNotice(), !notify);
+    http.SetIOHandler(nullptr);
+  }
+}
+
 TEST_F(TlsWorld, TrustStoreComesFromSslCertFile) {
   // Without the test CA in the trust store the good server is unknown too.
   test::ScopedEnv other("SSL_CERT_FILE", dir_.path() + "/stranger.pem");

@@ -1,24 +1,31 @@
 // quillon-cli's parts without the network: the argument parser (each usage
 // error with its exact text), the names of a list (comments, blanks, CR LF,
 // cut lines, input that trickles in), and the list runner with commands of
-// the test's own: input order, the bound on names held, -j 1 one at a time,
-// failures, and an interruption that ends the names in flight.
+// the test's own: input order, the bounds on names and bytes held, -j 1 one
+// at a time, failures, lines holding a NUL byte, an interruption that ends the
+// names in flight, an output that fails, and threads that cannot be started.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "app/cli/cli_args.h"
 #include "app/cli/cli_list.h"
 #include "app/cli/cli_names.h"
 #include "app/cli/cli_run_stop.h"
+#include "app/cli/json_output.h"
 
 namespace quillon {
 namespace {
@@ -30,6 +37,9 @@ const TCliCommandInfo kCommands[] = {
     {"mx", true, {}},
     {"ping", true, {"-4", "-6"}},
     {"info", false, {}},
+    // A command with valued options, an @VALUE form, a further word and an
+    // option that stands in for the NAME.
+    {"dig", true, {{"-t", true}, {"@", true}, {"--tcp"}, {"-x", true}}, 1, "-x"},
 };
 
 TCliArgs Parse(std::vector<std::string> args) {
@@ -64,6 +74,14 @@ TEST(CliArgs, UsageErrorsWithTheirText) {
       {{"-j", "1x", "mx", "-"}, "-j needs a number from 1 to 256"},
       {{"-j", "", "mx", "-"}, "-j needs a number from 1 to 256"},
       {{"-j0", "mx", "-"}, "-j needs a number from 1 to 256"},
+      {{"dig", "-t"}, "-t needs a value"},
+      {{"dig", "-t", "a", "-t", "b", "n"}, "-t given twice"},
+      {{"dig", "@a", "@b", "n"}, "@ given twice"},
+      {{"dig", "n", "a", "b"}, "dig takes exactly one NAME"},
+      {{"dig", "-", "a"}, "'-' must be the last argument"},
+      {{"dig", "--tcp", "-q", "n"}, "unknown option '-q' for dig"},
+      {{"dig", "-x"}, "-x needs a value"},
+      {{"mx", "a", "b"}, "mx takes exactly one NAME"},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -97,16 +115,52 @@ TEST(CliArgs, WhatRuns) {
   EXPECT_EQ(a.action, TCliArgs::Action::Run);
   EXPECT_EQ(a.name, "-x");
 
+  // Valued options in any order before the NAME, then a further word.
+  a = Parse({"dig", "@198.18.4.53", "-t", "MX", "--tcp", "Example.ORG", "TXT"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run) << a.error;
+  EXPECT_EQ(a.Value("@"), "198.18.4.53");
+  EXPECT_EQ(a.Value("-t"), "MX");
+  EXPECT_TRUE(a.Has("--tcp"));
+  EXPECT_EQ(a.Value("--tcp"), "");
+  EXPECT_EQ(a.name, "example.org");
+  EXPECT_EQ(a.words, std::vector<std::string>{"TXT"});
+  a = Parse({"dig", "-x", "2001:DB8::1"});
+  EXPECT_EQ(a.action, TCliArgs::Action::Run) << a.error;
+  EXPECT_EQ(a.name, "2001:db8::1");
+  EXPECT_EQ(a.Value("-x"), "2001:DB8::1");
+  a = Parse({"-j", "4", "dig", "-t", "a", "-"});
+  EXPECT_TRUE(a.list);
+  EXPECT_TRUE(a.words.empty());
+
   EXPECT_EQ(Parse({"info"}).action, TCliArgs::Action::Run);
   EXPECT_EQ(Parse({"--help"}).action, TCliArgs::Action::Help);
   EXPECT_EQ(Parse({"-h"}).action, TCliArgs::Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, TCliArgs::Action::Version);
 }
 
+TEST(JsonOutput, ServerTextStaysValidJsonOnOneLine) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"plain", R"("plain")"},
+      {std::string("nul\0byte", 8), R"("nul\u0000byte")"},
+      {"tab\tcr\rlf\n\x1b[31m", R"("tab\tcr\rlf\n\u001b[31m")"},
+      {"quote\" back\\", R"("quote\" back\\")"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},          // UTF-8 kept as it is
+      {"Latin-1 caf\xe9!", "\"Latin-1 caf\xef\xbf\xbd!\""},  // not UTF-8: U+FFFD
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JsonLine(nlohmann::json(c.text)), c.json) << c.text;
+    EXPECT_EQ(JsonLine(nlohmann::json(c.text)).find('\n'), std::string::npos);
+  }
+}
+
 TEST(CliNames, NameOfLine) {
   const struct {
     std::string line;
     std::optional<std::string> name;
+    bool words = false;
   } cases[] = {
       {"example.com", "example.com"},
       {"  Mail.Example.COM \t", "mail.example.com"},
@@ -117,8 +171,18 @@ TEST(CliNames, NameOfLine) {
       {"   #indented comment", std::nullopt},
       {"a#b", "a#b"},
       {"ÉCOLE.fr", "École.fr"},  // only A to Z are lowered, as for one name
+      // A line is one name, lower-cased whole, unless the command takes
+      // words after the name (dns: NAME TYPE): those stay as given, one
+      // blank apart.
+      {" Example.COM \t TXT  x\r", "example.com \t txt  x"},
+      {" Example.COM \t TXT  x\r", "example.com TXT x", true},
+      // A NUL byte stays, wherever it is, for the list to refuse the line.
+      {std::string("A\0b.test", 8), std::string("a\0b.test", 8)},
+      {std::string("example.com\0\r", 13), std::string("example.com\0", 12)},
+      {std::string(" \0 ", 3), std::string("\0", 1)},
+      {std::string("# note\0", 7), std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line), c.name) << c.line;
+  for (const auto& c : cases) EXPECT_EQ(NameOfLine(c.line, c.words), c.name) << c.line;
 }
 
 // A pipe whose write end the test feeds.
@@ -362,6 +426,177 @@ TEST(CliList, InterruptionEndsTheNamesInFlightAndPrintsThem) {
   EXPECT_EQ(out.Text(),
             "== fast\nbegan fast\n\n== slow1\nbegan slow1\n\n== slow2\nbegan slow2\n\n"
             "== slow3\nbegan slow3\n\n");
+}
+
+// Runs `body` on a thread of its own and answers its result; a body still
+// running after `limit` ends the test program rather than hang it.
+int Within(std::chrono::seconds limit, std::function<int()> body) {
+  std::packaged_task<int()> task(std::move(body));
+  auto result = task.get_future();
+  std::thread thread(std::move(task));
+  if (result.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "still running after %lld s: it hangs\n",
+                 static_cast<long long>(limit.count()));
+    std::abort();
+  }
+  thread.join();
+  return result.get();
+}
+
+// Threads that cannot be created (-j 256 under a low ulimit -v): those that
+// started are stopped and joined, no name runs, and the list fails with one
+// line, whichever thread was the first to fail.
+TEST(CliList, ThreadsThatCannotStartStopEveryoneAndTheListFails) {
+  constexpr int kJobs = 4;
+  for (const int allowed : {0, 2, kJobs}) {  // no worker, some, all but the reader
+    SCOPED_TRACE(allowed);
+    Pipe p;
+    p.Write("a.test\nb.test\nc.test\n");
+    p.CloseWrite();
+    std::atomic<int> ran{0};
+    std::atomic<int> started{0};
+    std::atomic<int> ended{0};
+    TListOptions options;
+    options.jobs = kJobs;
+    options.startThread = [&](std::function<void()> body) {
+      if (started.load() == allowed)
+        throw std::system_error(EAGAIN, std::generic_category(), "thread");
+      ++started;
+      return std::jthread([&ended, body = std::move(body)] {
+        body();
+        ++ended;
+      });
+    };
+    Output out;
+    testing::internal::CaptureStderr();
+    const int status = Within(10s, [&] {
+      return RunList(
+          p.fd[0], out.file,
+          [&](const std::string&, std::FILE*) {
+            ++ran;
+            return 0;
+          },
+          options);
+    });
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(ended.load(), started.load()) << "every thread that started has ended";
+    EXPECT_EQ(out.Text(), "");
+    EXPECT_EQ(err, "quillon-cli: cannot start the list's threads (" + std::to_string(allowed) +
+                       " of 5 started); try a smaller -j\n");
+  }
+}
+
+// Finished blocks that wait behind a slow first name are bounded in bytes
+// too: once they hold the bound, no further name starts (nor is read), and
+// everything comes out in order once the first name ends.
+TEST(CliList, FinishedBlocksHeldAreBoundedInBytes) {
+  constexpr int kJobs = 4;
+  constexpr size_t kBlock = 1000;
+  Pipe p;
+  std::string input;
+  for (int i = 0; i < 200; ++i) input += "n" + std::to_string(i) + "\n";
+  std::thread writer([&] {
+    p.Write(input);
+    p.CloseWrite();
+  });
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::atomic<int> started{0};
+  const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+    ++started;
+    if (name == "n0") {
+      std::unique_lock lock(m);
+      cv.wait(lock, [&] { return release; });
+    }
+    std::fputs((std::string(kBlock - 1, 'x') + "\n").c_str(), out);
+    return 0;
+  };
+  Output out;
+  TListOptions options;
+  options.jobs = kJobs;
+  options.maxHeldBytes = 2500;  // reached by the third finished block
+  std::thread run([&] { EXPECT_EQ(RunList(p.fd[0], out.file, command, options), 0); });
+  std::this_thread::sleep_for(300ms);
+  // n0, three blocks that reach the bound, and at most the other workers'
+  // names already under way then; without the bound, 4 x jobs.
+  EXPECT_LE(started.load(), 1 + 3 + (kJobs - 1));
+  EXPECT_GE(started.load(), 4);
+  {
+    const std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  run.join();
+  writer.join();
+  EXPECT_EQ(started.load(), 200);
+  std::string expected;
+  for (int i = 0; i < 200; ++i)
+    expected += "== n" + std::to_string(i) + "\n" + std::string(kBlock - 1, 'x') + "\n\n";
+  EXPECT_EQ(out.Text(), expected);
+}
+
+// A line holding a NUL byte is not run as the name before the NUL: it gets a
+// block of its own with the failure line, its heading showing the NUL as \0.
+TEST(CliList, LinesWithANulByteAreRefusedInBlocksOfTheirOwn) {
+  Pipe p;
+  using namespace std::string_literals;
+  p.Write("ok.test\nbad\0name.test\n \0\nEnd.test\0\n# a \0 comment\nlast.test\n"s);
+  p.CloseWrite();
+  std::mutex m;
+  std::vector<std::string> ran;
+  const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+    {
+      const std::lock_guard lock(m);
+      ran.push_back(name);
+    }
+    std::fprintf(out, "ran %s\n", name.c_str());
+    return 0;
+  };
+  Output out;
+  TListOptions options;
+  options.jobs = 2;
+  EXPECT_EQ(RunList(p.fd[0], out.file, command, options), 1);
+  std::sort(ran.begin(), ran.end());
+  EXPECT_EQ(ran, (std::vector<std::string>{"last.test", "ok.test"}));
+  EXPECT_EQ(out.Text(),
+            "== ok.test\nran ok.test\n\n"
+            "== bad\\0name.test\nError: the name holds a NUL byte\n\n"
+            "== \\0\nError: the name holds a NUL byte\n\n"
+            "== end.test\\0\nError: the name holds a NUL byte\n\n"
+            "== last.test\nran last.test\n\n");
+}
+
+// An output that can no longer be written (here a full device) stops the
+// list at once: the names in flight are interrupted, nothing more is read
+// or printed, and the status is 1.
+TEST(CliList, AFailedWriteStopsTheListAtOnce) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  Pipe p;  // left open: more names could come
+  std::string input;
+  for (int i = 0; i < 100; ++i) input += "n" + std::to_string(i) + "\n";
+  p.Write(input);
+  std::atomic<int> started{0};
+  const TNameCommand command = [&](const std::string& name, std::FILE* out) {
+    ++started;
+    std::fprintf(out, "began %s\n", name.c_str());
+    if (name == "n0") return 0;
+    WaitingRunner runner;  // waits 10 s unless interrupted
+    const TRunStopAttachment attachment(runner);
+    runner.RunOperation(0, name);
+    return 0;
+  };
+  TListOptions options;
+  options.jobs = 3;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Within(20s, [&] { return RunList(p.fd[0], full, command, options); }), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+  EXPECT_LE(started.load(), 1 + 3) << "n0, and a name for each worker when it was printed";
+  EXPECT_TRUE(std::ferror(full));
+  std::fclose(full);
 }
 
 // A stop that comes before a command attaches still ends it at once.

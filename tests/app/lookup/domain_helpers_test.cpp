@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "app/lookup/domain_helpers.h"
@@ -27,7 +28,11 @@ TEST(Nowww, EveryRowOfTheTable) {
       {"host.example.co.uk", "co.uk"},
       {"example", "example."},
       {".com", ".com"},
-      {"example.com.", "com."},
+      // One final dot is the same name without it (not its top-level label).
+      {"example.com.", "example.com"},
+      {"host.example.com.fr.\t", "example.com.fr"},
+      {"example.", "example."},
+      {".", "."},
       {"", ""},
       // com.fr is compared exactly: capitals do not keep the third label.
       {"www.example.COM.fr", "COM.fr"},
@@ -39,9 +44,17 @@ TEST(Nowww, EveryRowOfTheTable) {
 
 TEST(Domaineext, LastLabelTrimmed) {
   const Row rows[] = {
-      {"example.com", "com"},      {"example.com ", "com"},    {"example", "example"},
-      {" example\t", "example"},   {"example.fr.", ""},        {"", ""},
-      {"host.EXAMPLE.COM", "COM"}, {"a.b.\x01info\r", "info"},
+      {"example.com", "com"},
+      {"example.com ", "com"},
+      {"example", "example"},
+      {" example\t", "example"},
+      {"example.fr.", "fr"},
+      {"example.fr. ", "fr"},
+      {".", ""},
+      {"example.fr..", ""},
+      {"", ""},
+      {"host.EXAMPLE.COM", "COM"},
+      {"a.b.\x01info\r", "info"},
   };
   for (const Row& row : rows) EXPECT_EQ(domaineext(row.input), row.expected) << row.input;
 }
@@ -59,8 +72,30 @@ TEST(WhoisServer, ChosenByTopLevelLabel) {
       {"fr ", "whois.ripe.net"},
   };
   for (const Row& row : rows) EXPECT_EQ(WhoisServerFor(row.input), row.expected) << row.input;
-  // The whole chain for a name ending in a dot.
-  EXPECT_EQ(WhoisServerFor(domaineext("example.fr.")), "whois.ripe.net");
+  // The whole chain for a name ending in a dot: that of the name without it.
+  EXPECT_EQ(WhoisServerFor(domaineext("example.fr.")), "whois.nic.fr");
+}
+
+TEST(AddressLiteral, AddressesAndNames) {
+  const struct {
+    const char* input;
+    std::optional<std::string> address;
+  } rows[] = {
+      {"192.0.2.1", "192.0.2.1"},
+      {" 198.51.100.7\t", "198.51.100.7"},
+      {"2001:db8::1", "2001:db8::1"},
+      {"2001:DB8:0:0:0:0:0:1", "2001:db8::1"},
+      {"fe80::1%eth0", "fe80::1"},
+      {"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+      {"192.0.2", std::nullopt},
+      {"192.0.2.1.", std::nullopt},
+      {"192.0.2.256", std::nullopt},
+      {"example.com", std::nullopt},
+      {"2001:db8::1::2", std::nullopt},
+      {"[2001:db8::1]", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& row : rows) EXPECT_EQ(AddressLiteral(row.input), row.address) << row.input;
 }
 
 class Getdns : public ::testing::Test {

@@ -192,6 +192,88 @@ TEST_F(Operations, WhoisOfInternationalNamesSendsALabels) {
   }
 }
 
+// A name with one final dot is the name without it, for whois and MX (the
+// lines keep what was typed); an address literal goes out as the address,
+// zone removed, to the server of names without one of their own.
+TEST_F(Operations, FinalDotsAndAddressLiteralsOnTheWire) {
+  const struct {
+    const char* typed;
+    const char* query;
+    const char* server;
+  } rows[] = {
+      {"example.com.", "example.com", "whois.internic.net"},
+      {"www.example.fr. ", "example.fr", "whois.nic.fr"},
+      {"mail.example.com.fr.", "example.com.fr", "whois.nic.fr"},
+      {"bücher.de.", "xn--bcher-kva.de", "whois.ripe.net"},
+      {"localhost.", "localhost.", "whois.ripe.net"},
+      {"192.0.2.1", "192.0.2.1", "whois.ripe.net"},
+      {" 198.51.100.7 ", "198.51.100.7", "whois.ripe.net"},
+      {"2001:db8::1", "2001:db8::1", "whois.ripe.net"},
+      {"2001:db8:0:0::1", "2001:db8::1", "whois.ripe.net"},
+      {"fe80::1%eth0", "fe80::1", "whois.ripe.net"},
+  };
+  std::string query;
+  test::TcpServer server([&](int fd) {
+    query = test::RecvLine(fd);
+    test::SendAll(fd, "answer\r\n");
+  });
+  ops.WhoisPort = server.port();
+  for (const auto& row : rows) {
+    ops.RunOperation(opWhois, row.typed);
+    EXPECT_EQ(query, std::string(row.query) + "\r\n") << row.typed;
+    EXPECT_EQ(chosenServer, row.server) << row.typed;
+    EXPECT_EQ(view.Lines(), (Lines{"answer"})) << row.typed;
+  }
+
+  std::mutex mutex;  // the server thread writes the question
+  std::string seen;
+  test::FakeDnsServer dns([&](const std::string& q) {
+    const std::lock_guard lock(mutex);
+    seen = q;
+    return test::DnsReply(q, 0, {test::DnsRecord(15, test::Be16(10) + test::DnsName("mx.test"))});
+  });
+  UseDnsServer(dns.port());
+  ops.RunOperation(opDnsMx, "example.org.");
+  EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for example.org.", "Found #1: mx.test"}));
+  const std::lock_guard lock(mutex);
+  ASSERT_GT(seen.size(), 12u);
+  EXPECT_EQ(seen.substr(12, seen.size() - 12 - 4), test::DnsName("example.org"));
+}
+
+// The whole whois exchange is bounded in time: a server that trickles its
+// answer, or stops in the middle of it, gives "Error Whois" once the limit
+// is reached, never a part of the answer.
+TEST_F(Operations, WhoisExchangeEndsAtItsTimeLimit) {
+  ops.WhoisTimeLimit = 500ms;
+  std::atomic<bool> done{false};
+  test::TcpServer trickling([&](int fd) {
+    test::RecvLine(fd);
+    for (int i = 0; i < 100 && !done.load(); ++i) {  // a byte every 100 ms, 10 s at most
+      if (!test::SendAll(fd, "x")) break;
+      std::this_thread::sleep_for(100ms);
+    }
+  });
+  ops.WhoisPort = trickling.port();
+  auto start = Clock::now();
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_GE(MsSince(start), 450L);
+  EXPECT_LT(MsSince(start), 1500L);
+  EXPECT_EQ(view.Lines(), (Lines{"Error Whois"}));
+  EXPECT_TRUE(ops.LastOperationFailed());
+  done = true;
+
+  test::TcpServer stopping([](int fd) {
+    test::RecvLine(fd);
+    test::SendAll(fd, "Domain Name: EXAMPLE.COM\r\nRegis");
+    test::RecvUntilClose(fd, 3000);
+  });
+  ops.WhoisPort = stopping.port();
+  start = Clock::now();
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_LT(MsSince(start), 1500L);
+  EXPECT_EQ(view.Lines(), (Lines{"Error Whois"}));
+}
+
 TEST_F(Operations, RefusedNamesGetTheFailureLineAndNothingIsSent) {
   const std::string refused = "a\xE2\x98\x83.fr";  // a snowman is no letter of a name
   test::TcpServer whois([](int fd) { test::SendAll(fd, "answer\r\n"); });
@@ -279,6 +361,59 @@ TEST_F(Operations, IcmpWithoutPermissionWritesThePermissionLine) {
   platform::FaultInjector::FailNth(platform::Call::Socket, 1, EPERM);
   ops.RunOperation(opTraceRoute, "127.0.0.1");
   EXPECT_EQ(view.Lines(), (Lines{"Error: not allowed to send ICMP echo requests"}));
+}
+
+// Only a refusal of the ICMP socket says the rights are missing; any other
+// failure to open it (out of descriptors, of buffers) is named as it is.
+TEST_F(Operations, IcmpSocketFailuresSayWhatFailed) {
+  const struct {
+    int error;
+    const char* line;
+  } cases[] = {
+      {EPERM, "Error: not allowed to send ICMP echo requests"},
+      {EACCES, "Error: not allowed to send ICMP echo requests"},
+      {EMFILE, "Error: cannot open an ICMP socket: too many open files"},
+      {ENOBUFS, "Error: cannot open an ICMP socket: no buffer space available"},
+      {EAFNOSUPPORT, "Error: cannot open an ICMP socket: address family not supported by protocol"},
+  };
+  // A raw socket only: no datagram socket is tried after the failure.
+  ops.IdIcmpClient.SocketKind = TIdRawSocketKind::Raw;
+  for (const auto& c : cases) {
+    for (const int code : {opPing, opTraceRoute}) {
+      SCOPED_TRACE(std::string(c.line) + (code == opPing ? " (ping)" : " (trace)"));
+      platform::FaultInjector::FailNth(platform::Call::Socket, 1, c.error);
+      ops.RunOperation(code, "127.0.0.1");
+      EXPECT_EQ(view.Lines(), (Lines{c.line}));
+      EXPECT_TRUE(ops.LastOperationFailed());
+    }
+  }
+}
+
+// The resolver's socket is opened by the first MX lookup, not with the
+// components: whois, ping and trace hold no descriptor for it.
+TEST(OperationsSockets, TheResolverSocketIsOpenedOnlyWhenDnsIsAsked) {
+  const auto descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  test::FakeDnsServer dns([](const std::string& q) { return test::DnsReply(q, 0, {}); });
+  const std::string resolvConf =
+      (std::filesystem::temp_directory_path() / test::UniqueName("quillon-resolv")).string();
+  std::ofstream(resolvConf) << "nameserver 127.0.0.1\n";
+  const auto before = descriptors();
+  test::RecordingView view;
+  TLookupOperations ops(view);
+  EXPECT_EQ(descriptors(), before) << "the components alone open nothing";
+  EXPECT_FALSE(ops.IdDNSResolver1.IsActive());
+  ops.WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
+  ops.WhoisPort = test::FreePort();  // refused: "Error Whois"
+  ops.RunOperation(opWhois, "example.com");
+  EXPECT_FALSE(ops.IdDNSResolver1.IsActive());
+  ops.ResolvConfPath = resolvConf;
+  ops.DnsPort = dns.port();
+  ops.RunOperation(opDnsMx, "example.com");
+  EXPECT_EQ(view.Lines(), (Lines{"Found DNS entry for example.com", "but no MX entry !"}));
+  EXPECT_TRUE(ops.IdDNSResolver1.IsActive()) << "kept for the next lookup";
+  std::filesystem::remove(resolvConf);
 }
 
 TEST_F(Operations, TraceToLoopbackStopsAfterTheSecondReply) {

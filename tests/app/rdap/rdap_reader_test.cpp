@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -108,6 +109,162 @@ TEST(RdapDocument, SummaryLinesInOrderForEveryShape) {
   }
 }
 
+// Whatever a server sends, no character reaches the terminal that moves the
+// cursor, starts an escape sequence or reverses what follows.
+TEST(RdapDocument, ServerTextCannotSteerTheTerminal) {
+  const struct {
+    std::string text;
+    std::string printed;
+  } cases[] = {
+      {"plain text", "plain text"},
+      {"a\x1b[2Jb\r\n\t\x7f", "a?[2Jb????"},
+      // C1 controls as UTF-8 (NEL, CSI) and as stray Latin-1 bytes.
+      {"x\u0085y\u009b2J", "x?y?2J"},
+      {"x\x9b" "2J\x85", "x?2J?"},
+      // Embeddings, overrides and isolates, each one '?'.
+      {"evil\u202e" "txt.exe\u202a\u202c\u202d\u2066\u2067\u2068\u2069", "evil?txt.exe???????"},
+      // Neighbours of those ranges and other scripts stay.
+      {"\u00a0\u00e9\u2029\u202f\u2065\u206a \u4f8b\U0001f600", "\u00a0\u00e9\u2029\u202f\u2065\u206a \u4f8b\U0001f600"},
+      // Bytes that are not UTF-8 stay as they are unless they are C1.
+      {"M\xfcller \xe2\x80", "M\xfcller \xe2?"},
+      {"\xc2", "\xc2"},
+      // An overlong form of ESC is not ESC, but its bytes are no text either.
+      {"\xc0\x9b", "\xc0?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(PrintableText(c.text), c.printed);
+  }
+  // The same inside a document's members, written as JSON escapes.
+  EXPECT_EQ(RdapSummaryLines(R"({"ldhName": "a\u202eb", "handle": "c\u009bd\u0085"})",
+                             TRdapObjectKind::Domain),
+            (Lines{"Domain: a?b", "Handle: c?d?"}));
+}
+
+// The abuse contact: an entity with the role "abuse" at any depth under the
+// object's entities; its email, else its telephone without "tel:".
+TEST(RdapDocument, AbuseContactAtAnyDepth) {
+  const auto entity = [](const std::string& roles, const std::string& card,
+                         const std::string& inner = "") {
+    return R"({"roles": [)" + roles + R"(], "vcardArray": ["vcard", [["version", {}, "text", "4.0"])" +
+           card + "]]" + (inner.empty() ? "" : R"(, "entities": [)" + inner + "]") + "}";
+  };
+  const std::string email = R"(, ["email", {}, "text", "abuse@registrar.test"])";
+  const std::string tel = R"(, ["tel", {"type": ["voice"]}, "uri", "tel:+1.5555550100"])";
+  const std::string plainTel = R"(, ["tel", {}, "text", "+33 1 23 45 67 89"])";
+  const struct {
+    const char* name;
+    std::string entities;
+    const char* abuse;  // empty: no Abuse line
+  } cases[] = {
+      {"top level email", entity(R"("abuse")", email + tel), "abuse@registrar.test"},
+      {"nested under the registrar",
+       entity(R"("registrar")", R"(, ["fn", {}, "text", "Reg"])",
+              entity(R"("technical")", email) + "," + entity(R"("Abuse")", tel + email)),
+       "abuse@registrar.test"},
+      {"telephone only", entity(R"("registrar")", "", entity(R"("abuse")", tel)), "+1.5555550100"},
+      {"telephone as text", entity(R"("abuse")", plainTel), "+33 1 23 45 67 89"},
+      // An email anywhere wins over a telephone found first.
+      {"email of a later abuse entity",
+       entity(R"("abuse")", tel) + "," + entity(R"("registrar")", "", entity(R"("abuse")", email)),
+       "abuse@registrar.test"},
+      {"neither", entity(R"("abuse")", R"(, ["fn", {}, "text", "Desk"])"), ""},
+      {"not an abuse role", entity(R"("technical")", email), ""},
+      {"odd shapes", R"(7, {"roles": "abuse"}, {"roles": ["abuse"], "vcardArray": ["vcard",
+         [["email", {}, "text", 5], ["email"], ["tel", {}, "uri", ""]]]})",
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string document = R"({"ldhName": "a.example", "entities": [)" + c.entities + "]}";
+    Lines expected{"Domain: a.example"};
+    if (c.abuse[0] != 0) expected.push_back(std::string("Abuse: ") + c.abuse);
+    // After the registrar when there is one.
+    const Lines lines = RdapSummaryLines(document, TRdapObjectKind::Domain);
+    Lines withoutRegistrar;
+    for (const auto& line : lines)
+      if (line.rfind("Registrar: ", 0) != 0) withoutRegistrar.push_back(line);
+    EXPECT_EQ(withoutRegistrar, expected);
+  }
+  // In a network or AS block, Abuse follows Registrant.
+  const std::string network = R"({"startAddress": "192.0.2.0", "endAddress": "192.0.2.255",
+    "entities": [)" + entity(R"("registrant")", R"(, ["fn", {}, "text", "Org"])",
+                             entity(R"("abuse")", email)) + "]}";
+  EXPECT_EQ(RdapSummaryLines(network, TRdapObjectKind::Network),
+            (Lines{"Network: 192.0.2.0 - 192.0.2.255", "Registrant: Org",
+                   "Abuse: abuse@registrar.test"}));
+}
+
+TEST(RdapDocument, AutnumBlocks) {
+  const struct {
+    const char* name;
+    const char* document;
+    Lines lines;
+  } cases[] = {
+      {"range",
+       R"({"objectClassName": "autnum", "handle": "AS64496-AS64511", "startAutnum": 64496,
+          "endAutnum": 64511, "name": "DOC-ASN", "status": ["active"], "type": "DIRECT ALLOCATION",
+          "entities": [{"roles": ["registrant"], "vcardArray": ["vcard", [["fn", {}, "text", "Doc"]]],
+            "entities": [{"roles": ["abuse"], "vcardArray": ["vcard",
+              [["email", {}, "text", "abuse@doc.test"]]]}]}],
+          "events": [{"eventAction": "registration", "eventDate": "2010-01-01T00:00:00Z"},
+                     {"eventAction": "expiration", "eventDate": "2030-01-01T00:00:00Z"},
+                     {"eventAction": "last changed", "eventDate": "2020-01-01T00:00:00Z"}],
+          "nameservers": [{"ldhName": "ns.doc.test"}], "secureDNS": {"delegationSigned": true}})",
+       {"AS numbers: 64496 - 64511", "Name: DOC-ASN", "Handle: AS64496-AS64511", "Status: active",
+        "Registrant: Doc", "Abuse: abuse@doc.test", "Registered: 2010-01-01T00:00:00Z",
+        "Last changed: 2020-01-01T00:00:00Z"}},
+      {"one number", R"({"startAutnum": 64500, "endAutnum": 64500, "handle": "AS64500"})",
+       {"AS number: 64500", "Handle: AS64500"}},
+      {"start only", R"({"startAutnum": 4200000000})", {"AS number: 4200000000"}},
+      {"end only", R"({"endAutnum": 7})", {"AS number: 7"}},
+      {"odd numbers", R"({"startAutnum": -1, "endAutnum": "64500", "name": "X"})", {"Name: X"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RdapSummaryLines(c.document, TRdapObjectKind::Autnum), c.lines);
+  }
+}
+
+// Only links with rel "related" and type "application/rdap+json" lead to the
+// registrar, in the document's order; whether https and not yet asked is the
+// lookup's choice.
+TEST(RdapDocument, RelatedRdapLinks) {
+  const struct {
+    const char* name;
+    const char* links;
+    std::vector<std::string> hrefs;
+  } cases[] = {
+      {"registrar link",
+       R"([{"value": "https://rdap.registry.test/domain/a.example", "rel": "self",
+            "href": "https://rdap.registry.test/domain/a.example", "type": "application/rdap+json"},
+           {"value": "https://rdap.registry.test/domain/a.example", "rel": "related",
+            "href": "https://rdap.registrar.test/domain/a.example", "type": "application/rdap+json"}])",
+       {"https://rdap.registrar.test/domain/a.example"}},
+      {"every kind in order",
+       R"([{"rel": "related", "href": "https://x.test/page", "type": "text/html"},
+           {"rel": "related", "href": "http://plain.test/domain/a.example",
+            "type": "application/rdap+json"},
+           {"rel": "Related", "href": "https://one.test/d", "type": "Application/RDAP+JSON"},
+           {"rel": "about", "href": "https://about.test/", "type": "application/rdap+json"},
+           {"rel": "related", "href": "https://two.test/d", "type": "application/rdap+json"}])",
+       {"http://plain.test/domain/a.example", "https://one.test/d", "https://two.test/d"}},
+      {"no type", R"([{"rel": "related", "href": "https://x.test/d"}])", {}},
+      {"odd shapes",
+       R"([7, "related", {"rel": ["related"], "href": "https://x.test/", "type": "application/rdap+json"},
+           {"rel": "related", "href": 5, "type": "application/rdap+json"},
+           {"rel": "related", "href": "", "type": "application/rdap+json"}])",
+       {}},
+      {"not an array", R"({"rel": "related"})", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RdapRelatedLinks(std::string(R"({"ldhName": "a.example", "links": )") + c.links + "}"),
+              c.hrefs);
+  }
+  EXPECT_THROW(RdapRelatedLinks("<html>"), ERdapError);
+}
+
 TEST(RdapDocument, NonObjectsRaise) {
   struct Case {
     std::string document;
@@ -206,6 +363,45 @@ TEST(RdapBootstrap, AddressesTakeTheLongestPrefix) {
   EXPECT_FALSE(ParseRdapAddress("192.0.2").has_value());
 }
 
+TEST(RdapBootstrap, AsNumbersTakeTheNarrowestRange) {
+  constexpr const char* kAsn = R"({"version": "1.0", "services": [
+    [["64496-64511", "65536"], ["https://a.test/rdap/"]],
+    [["64500-64501"], ["http://plain.test/", "https://b.test/rdap"]],
+    [["4200000000-4294967295"], ["https://private.test/"]],
+    [["100-50", "x-y", "-5", "7-", "99999999999"], ["https://odd.test/"]],
+    [["1"], ["http://only-plain.test/"]]
+  ]})";
+  const struct {
+    uint32_t number;
+    const char* url;
+  } cases[] = {
+      {64496, "https://a.test/rdap/"},       {64511, "https://a.test/rdap/"},
+      {64500, "https://b.test/rdap/"},       {64501, "https://b.test/rdap/"},
+      {65536, "https://a.test/rdap/"},       {4294967295u, "https://private.test/"},
+      {64495, ""},                           {75, ""},
+      {1, ""},                               {0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    const auto urls = AsnServiceUrls(kAsn, c.number);
+    EXPECT_EQ(urls.empty() ? "" : urls.front(), c.url);
+  }
+  const struct {
+    const char* text;
+    std::optional<uint32_t> number;
+  } names[] = {
+      {"AS64496", 64496u},   {"as64496", 64496u},      {"aS0", 0u},
+      {"As4294967295", 4294967295u},                  {"AS4294967296", std::nullopt},
+      {"AS", std::nullopt},  {"AS 64496", std::nullopt}, {"AS64496x", std::nullopt},
+      {"ASN64496", std::nullopt}, {"64496", std::nullopt}, {"AS-1", std::nullopt},
+      {"AS12345678901", std::nullopt},
+  };
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.text);
+    EXPECT_EQ(ParseAsNumber(n.text), n.number);
+  }
+}
+
 TEST(RdapCache, MaxAgeReading) {
   const struct {
     const char* header;
@@ -255,6 +451,101 @@ TEST(RdapCache, StoredUntilItExpiresAndDamageMeansAbsent) {
   EXPECT_FALSE(blocked.Store("dns.json", "{}", 2000));
   EXPECT_FALSE(blocked.ReadFresh("dns.json", 1).has_value());
   EXPECT_FALSE(TRdapCache("").Store("dns.json", "{}", 2000));
+}
+
+// A shared cache folder must not let another user steer lookups: the folder
+// is made 0700, and only a file of ours, in a folder of ours, neither
+// writable by others, expiring within 30 days, is believed.
+TEST(RdapCache, OnlyOurOwnFilesInOurOwnFolderAreBelieved) {
+  test::ScratchDir dir("quillon-rdap-trust-");
+  const std::string cacheDir = dir.path() + "/quillon";
+  const TRdapCache cache(cacheDir);
+  const std::string file = cacheDir + "/dns.json";
+  const std::string registry = "{\"services\": []}";
+  const int64_t now = 1000;
+  const auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  EXPECT_EQ(mode(cacheDir), 0700u);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+
+  // Expiries: up to 30 days ahead believed, further ahead not.
+  const int64_t month = 30LL * 24 * 3600;
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + month));
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + month + 1));
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  test::WriteTextFile(file, "quillon-rdap-cache 9999999999\n" + registry);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+
+  // Writable by others: the file, or the folder (which a store then closes).
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  for (const mode_t m : {0620, 0602, 0666}) {
+    ::chmod(file.c_str(), m);
+    EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value()) << std::oct << m;
+  }
+  ::chmod(file.c_str(), 0644);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+  ::chmod(cacheDir.c_str(), 0777);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  EXPECT_EQ(mode(cacheDir), 0700u);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+
+  // A link in place of the file or of the folder is not followed.
+  test::WriteTextFile(dir.path() + "/elsewhere/dns.json", "quillon-rdap-cache 1010\n" + registry);
+  std::filesystem::remove(file);
+  std::filesystem::create_symlink(dir.path() + "/elsewhere/dns.json", file);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  const TRdapCache linked(dir.path() + "/link");
+  std::filesystem::create_directory_symlink(dir.path() + "/elsewhere", dir.path() + "/link");
+  EXPECT_FALSE(linked.ReadFresh("dns.json", now).has_value());
+  EXPECT_FALSE(linked.Store("dns.json", registry, now + 10));
+
+  // Another user's file, or another user's folder (root can give them away).
+  if (!test::IsRoot()) GTEST_SKIP() << "giving files to another user needs root";
+  std::filesystem::remove(file);
+  ASSERT_TRUE(cache.Store("dns.json", registry, now + 10));
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(cacheDir.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(cache.ReadFresh("dns.json", now).has_value());
+  EXPECT_FALSE(cache.Store("dns.json", registry, now + 10));
+  ASSERT_EQ(::chown(cacheDir.c_str(), 0, 0), 0);
+  EXPECT_TRUE(cache.ReadFresh("dns.json", now).has_value());
+}
+
+TEST(RdapBootstrap, RegistryShapeCheckedBeforeItIsKept) {
+  const struct {
+    const char* registry;
+    bool shaped;
+  } cases[] = {
+      {R"({"services": []})", true},
+      {R"({"version": "1.0", "publication": "2024-01-01T00:00:00Z", "services": [
+           [["example", "test"], ["https://a.test/rdap/"]], [["64496-64511"], []],
+           [["x"], ["https://b.test/"], "extra"]]})",
+       true},
+      {R"({})", false},
+      {R"({"services": {}})", false},
+      {R"({"services": [7]})", false},
+      {R"({"services": [[["example"]]]})", false},
+      {R"({"services": [[["example"], "https://a.test/"]]})", false},
+      {R"({"services": [[["example", 1], ["https://a.test/"]]]})", false},
+      {R"({"services": [[["example"], [null]]]})", false},
+      {R"([])", false},
+      {"not json", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.registry);
+    if (c.shaped) {
+      EXPECT_NO_THROW(CheckBootstrapRegistry(c.registry));
+    } else {
+      EXPECT_THROW(CheckBootstrapRegistry(c.registry), ERdapError);
+    }
+  }
 }
 
 TEST(RdapCache, DefaultFolderFollowsXdg) {

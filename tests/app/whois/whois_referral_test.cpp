@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/whois/whois_referral.h"
 
@@ -43,6 +44,15 @@ TEST(FindWhoisReferral, FieldsValuesAndPreference) {
        "whois: http://www.example.test/\nwhois: whois.example.test.\n",
        TWhoisReferral{"whois.example.test", 43}},
       {"an IPv4 address", "whois: 198.18.4.140\n", TWhoisReferral{"198.18.4.140", 43}},
+      {"an IPv6 address in brackets with a port", "ReferralServer: whois://[2001:DB8::1]:4343\n",
+       TWhoisReferral{"2001:db8::1", 4343}},
+      {"an IPv6 address in brackets", "whois: [2001:db8:0:0::2]\n",
+       TWhoisReferral{"2001:db8::2", 43}},
+      {"an IPv6 address alone", "refer: 2001:db8::3\n", TWhoisReferral{"2001:db8::3", 43}},
+      {"a port other than 43 only under ReferralServer",
+       "Registrar WHOIS Server: r.test:4343\nwhois: [2001:db8::4]:25\nrefer: f.test\n",
+       TWhoisReferral{"f.test", 43}},
+      {"port 43 written out", "whois: w.test:43\n", TWhoisReferral{"w.test", 43}},
       {"lone CR line ends", "x\rwhois: w.test\rstatus: ok\r", TWhoisReferral{"w.test", 43}},
       {"last line without a break", "domain: x\nrefer: last.test", TWhoisReferral{"last.test", 43}},
       {"plain answer", "domain: example.com\nregistrar: Example\n", std::nullopt},
@@ -78,6 +88,14 @@ TEST(ParseWhoisServerValue, UnusableValues) {
       "-",
       "w.test/path",
       "\xE2\x98\x83.test",
+      "[2001:db8::1",
+      "[2001:db8::1]x",
+      "[2001:db8::1]:",
+      "[fe80::1%eth0]:43",
+      "fe80::1%eth0",
+      "[w.test]",
+      "[192.0.2.1]",
+      "[]:43",
   };
   for (const char* value : rows) EXPECT_FALSE(ParseWhoisServerValue(value).has_value()) << value;
   const std::string longLabel = std::string(64, 'a') + ".test";
@@ -93,6 +111,42 @@ TEST(ParseWhoisServerValue, UsableForms) {
   EXPECT_EQ(ParseWhoisServerValue("w.test:1"), (TWhoisReferral{"w.test", 1}));
   EXPECT_EQ(ParseWhoisServerValue("whois.bücher.test"),
             (TWhoisReferral{"whois.xn--bcher-kva.test", 43}));
+}
+
+// Every usable referral in order of preference, at most as many as asked.
+TEST(WhoisReferrals, InOrderOfPreferenceAndBounded) {
+  const std::string answer =
+      "refer: r.test\nwhois: w1.test\nReferralServer: whois://s.test:4343\nwhois: w2.test\n"
+      "Registrar WHOIS Server: g.test\n";
+  EXPECT_EQ(
+      WhoisReferrals(answer),
+      (std::vector<TWhoisReferral>{
+          {"g.test", 43}, {"s.test", 4343}, {"w1.test", 43}, {"w2.test", 43}, {"r.test", 43}}));
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += "whois: s" + std::to_string(i) + ".test\n";
+  const auto bounded = WhoisReferrals(many);
+  ASSERT_EQ(bounded.size(), kMaxReferralCandidates);
+  EXPECT_EQ(bounded.back().Host, "s7.test");
+}
+
+TEST(IsLocalAddress, TheClientsOwnMachineAndNetwork) {
+  const char* local[] = {"127.0.0.1",     "127.8.9.10",       "0.0.0.0",
+                         "10.1.2.3",      "100.64.0.1",       "169.254.1.1",
+                         "172.16.0.1",    "172.31.255.255",   "192.168.1.1",
+                         "224.0.0.1",     "255.255.255.255",  "::",
+                         "::1",           "fe80::1",          "febf::1",
+                         "fec0::1",       "fc00::1",          "fd12:3456::1",
+                         "ff02::1",       "::ffff:127.0.0.1", "::ffff:10.0.0.1",
+                         "::192.168.0.1", "64:ff9b::a00:1"};
+  for (const char* a : local) EXPECT_TRUE(IsLocalAddress(a)) << a;
+  const char* remote[] = {"192.0.2.1",        "198.18.4.140",
+                          "8.8.8.8",          "100.128.0.1",
+                          "172.32.0.1",       "172.15.0.1",
+                          "169.253.0.1",      "2001:db8::1",
+                          "2001:db8:4::16",   "fec0x::1",
+                          "::ffff:192.0.2.1", "64:ff9b::c000:201",
+                          "whois.test",       ""};
+  for (const char* a : remote) EXPECT_FALSE(IsLocalAddress(a)) << a;
 }
 
 }  // namespace
