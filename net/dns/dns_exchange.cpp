@@ -49,12 +49,6 @@ std::string FoldCase(std::string wire) {
 
 // Two address texts for the same address (an IPv6 one in any form, its zone
 // left aside).
-bool SameAddress(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  const auto x = ParseIPv6(a), y = ParseIPv6(b);
-  return x && y && x->Bytes == y->Bytes;
-}
-
 class TExchange {
  public:
   TExchange(const TDnsServer& server, const TDnsQuestion& q, const TDnsExchangeOptions& options)
@@ -152,7 +146,7 @@ std::optional<TDnsMessage> TExchange::AskUdp(bool edns) {
       int fromPort = 0;
       const long n = handle.ReceiveDatagram(buffer.data(), buffer.size(), 0, fromIp, fromPort);
       stack.CheckSocketResult(n);
-      if (fromPort != port_ || !SameAddress(fromIp, ip_)) continue;
+      if (fromPort != port_ || !TIdStack::SameAddress(fromIp, ip_)) continue;
       try {
         TDnsMessage reply =
             ParseDnsMessage(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
