@@ -56,8 +56,8 @@ test-sanitize: deps
 # so the window's tests are left out.
 TSAN_TESTS = tests/thread/test_thread tests/socket/test_socket tests/tcp/test_tcp \
 	tests/http/test_http tests/http/test_http_exchange tests/dns/test_dns \
-	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/cli/test_app_cli_list \
-	tests/app/cli/test_app_cli_json \
+	tests/app/lookup/test_app_worker tests/app/lookup/test_app_operations tests/app/lookup/test_app_public_address \
+	tests/app/cli/test_app_cli_list tests/app/cli/test_app_cli_json \
 	tests/tls/test_tls tests/app/rdap/test_app_rdap tests/app/trace/test_app_trace
 test-tsan: deps
 	@cmake --preset tsan >/dev/null

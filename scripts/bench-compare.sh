@@ -7,10 +7,11 @@
 # ours/theirs as BENCH lines and writes docs/benchmarks.md with the machine,
 # the date, the exact commands and the micro-benchmark lines of `make bench`.
 #
-#   bench-compare.sh [BUILD] [--runs N] [--micro FILE] [--doc FILE]
+#   bench-compare.sh [BUILD] [--runs N] [--pairs A,B] [--micro FILE] [--doc FILE]
 #     BUILD    the build folder (default build-release): BUILD/app/quillon-cli
-#              and BUILD/tests/e2e/e2e_whois_server
+#              and BUILD/tests/e2e/e2e_whois_server (e2e_whoami_server beside it)
 #     --runs   timed runs per pair (default 21, at least 20)
+#     --pairs  only these pairs (by name, e.g. info_dig,info_curl)
 #     --micro  output of scripts/bench.sh, whose BENCH lines go into the doc
 #     --doc    where to write the report (default docs/benchmarks.md)
 #
@@ -22,11 +23,13 @@ ROOT=$(cd "$HERE/.." && pwd)
 
 build="build-release"
 runs=21
+only=""
 micro=""
 doc="$ROOT/docs/benchmarks.md"
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
+    --pairs) only=$2; shift 2 ;;
     --micro) micro=$2; shift 2 ;;
     --doc) doc=$2; shift 2 ;;
     -*) echo "bench-compare: unknown option $1" >&2; exit 2 ;;
@@ -46,9 +49,10 @@ fi
 build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-compare: no build folder '$build'" >&2; exit 1; }
 cli="$build/app/quillon-cli"
 whois_server="$build/tests/e2e/e2e_whois_server"
-if [ ! -x "$cli" ] || [ ! -x "$whois_server" ]; then
-  # A build without the window leaves the world's whois server out: make it.
-  cmake --build "$build" --target quillon-cli e2e_whois_server >/dev/null 2>&1
+whoami_server="$build/tests/e2e/e2e_whoami_server"
+if [ ! -x "$cli" ] || [ ! -x "$whois_server" ] || [ ! -x "$whoami_server" ]; then
+  # A build without the window leaves the world's servers out: make them.
+  cmake --build "$build" --target quillon-cli e2e_whois_server e2e_whoami_server >/dev/null 2>&1
 fi
 [ -x "$cli" ] || { echo "bench-compare: $cli is missing" >&2; exit 1; }
 [ -x "$whois_server" ] || { echo "bench-compare: $whois_server is missing" >&2; exit 1; }
@@ -82,9 +86,7 @@ if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owne
   exit 1
 fi
 fact() { sed -n "s/^$1=//p" "$work/facts" | head -1; }
-public_host=$(fact PUBLIC_HOST)
 dest=$(fact DEST_HOST)
-url="http://$public_host/misc/ip.php"
 
 # The pairs: name | our command | their command. quillon-cli resolves names
 # and looks up the reverse names of the replies; so do the tools as written.
@@ -95,11 +97,23 @@ pairs=(
   "ping|$cli ping $dest|ping -c 4 -i 0.01 $dest"
   "trace_traceroute|$cli trace $dest|traceroute -I -q 1 $dest"
   "trace_mtr|$cli trace $dest|mtr -r -c 1 $dest"
-  "info|$cli info|curl -s $url"
+  # The public address: ours asks the four default sources at once (the
+  # world's stand-ins for them) and answers once two agree; each peer asks
+  # one of them.
+  "info_dig|$cli info|dig +short myip.opendns.com @resolver1.opendns.com"
+  "info_curl|$cli info|curl -s http://api.ipify.org/"
   # The same host over IPv6 (its AAAA record), forced on both sides.
   "ping6|$cli ping -6 $dest|ping -6 -c 4 -i 0.01 $dest"
   "trace6_traceroute|$cli trace -6 $dest|traceroute -6 -I -q 1 $dest"
 )
+if [ -n "$only" ]; then
+  kept=()
+  for line in "${pairs[@]}"; do
+    [[ ",$only," == *",${line%%|*},"* ]] && kept+=("$line")
+  done
+  [ ${#kept[@]} -gt 0 ] || { echo "bench-compare: no pair named in '$only'" >&2; exit 2; }
+  pairs=("${kept[@]}")
+fi
 printf '%s\n' "${pairs[@]}" >"$work/pairs"
 
 # Runs inside the client namespace: one warm-up of each command (its output
@@ -144,6 +158,7 @@ fi
 # a fast failure is never timed as a fast success.
 check() {  # pair side pattern [count]
   local n
+  [ -f "$work/$1.$2.out" ] || return 0  # a pair left out with --pairs
   n=$(grep -cE "$3" "$work/$1.$2.out")
   [ "$n" -ge "${4:-1}" ] || echo "$1 $2: output lacks '$3' (x${4:-1}): $(head -c 300 "$work/$1.$2.out" | tr '\n' '|')"
 }
@@ -161,8 +176,10 @@ problems=$(
   check trace_traceroute ours '^response from host '
   check trace_traceroute theirs "\(${dest//./\\.}|$(fact DEST_ADDR)"
   check trace_mtr theirs 'dest\.quillon\.test'
-  check info ours '^Online'
-  check info theirs '^198\.18\.1\.2$'
+  check info_dig ours '^Online.198\.18\.1\.2$'
+  check info_dig theirs '^198\.18\.1\.2$'
+  check info_curl ours '^Online.198\.18\.1\.2$'
+  check info_curl theirs '^198\.18\.1\.2$'
   check ping6 ours "^response from host $(fact DEST6_ADDR) " 4
   check ping6 theirs ' 0% packet loss'
   check trace6_traceroute ours "^response from host $(fact DEST6_ADDR) "
@@ -230,6 +247,10 @@ rel_cli=${cli#"$ROOT/"}
   echo "The whoisfollow pair walks a two-step referral chain: whois.iana.org"
   echo "names the registry of de, which is then asked for the domain; whois -I"
   echo "asks IANA first and follows its referral the same way."
+  echo "The info pairs: quillon-cli info asks the four default public-address"
+  echo "sources at once (the world's stand-ins for resolver1.opendns.com,"
+  echo "ns1.google.com, 1.1.1.1 and api.ipify.org) and answers once two agree;"
+  echo "dig asks one of the DNS services, curl the HTTP one."
   echo
   echo "| Operation | quillon-cli median (ms) | Peer median (ms) | Ratio | quillon-cli min–max | Peer min–max |"
   echo "|---|---:|---:|---:|---:|---:|"

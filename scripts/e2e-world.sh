@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # The end-to-end test world: a client network namespace whose /etc/hosts and
 # /etc/resolv.conf point at servers of our own (nsd with the test zone, six
-# whois servers, nginx answering the public-address page), two routers and a
-# destination for trace route, and a blackholed network for silent drops.
+# whois servers, nginx answering the public-address page, stand-ins for the
+# public what-is-my-address services), two routers and a destination for
+# trace route, and a blackholed network for silent drops.
 # Used by the e2e tests, the screenshot and the benchmarks; needs root.
 #
-#   e2e-world.sh up NAME --whois-server BIN [--public-host HOST] [--owner PID]
+#   e2e-world.sh up NAME --whois-server BIN [--whoami-server BIN]
+#                        [--public-host HOST] [--owner PID]
 #       builds the world and prints its facts as KEY=VALUE lines; on any
 #       failure it removes what it made. With --owner, a watchdog removes the
 #       world once that process has ended (a killed test leaves nothing).
-#       The public-address host defaults to the one in the application's
-#       URL constant (see public-host).
+#       The what-is-my-address server defaults to e2e_whoami_server beside
+#       the whois server; the host of the hosted /misc/ip.php page to
+#       ip.quillon.test.
 #   e2e-world.sh down NAME     removes the world (namespaces, their processes,
 #                              /etc/netns/NAME and the state folder).
 #   e2e-world.sh reap          removes worlds whose owner has ended.
-#   e2e-world.sh public-host   prints the host of the application's
-#                              public-address URL (http://HOST/misc/ip.php).
+#   e2e-world.sh public-host   prints the default host of the hosted page
+#                              (http://HOST/misc/ip.php).
 #
 # Run programs in it with `ip netns exec NAME ...`: that mounts
 # /etc/netns/NAME/{hosts,resolv.conf} over the files in /etc.
@@ -52,10 +55,8 @@ UNREACHABLE6_ADDR=2001:db8:5::9
 
 die() { echo "e2e-world: $*" >&2; exit 1; }
 
-public_host_of_app() {
-  grep -rhoE 'http://[^/"]+/misc/ip\.php' "$HERE/../app" 2>/dev/null | head -1 |
-    sed -E 's|http://([^/]+)/.*|\1|'
-}
+# The host of the page that the hosting recipe of app/README.md serves.
+DEFAULT_PUBLIC_HOST=ip.quillon.test
 
 namespaces_of() {  # every namespace of the world, client last
   local n=$1
@@ -531,6 +532,51 @@ referral_whois_facts() {
 }
 # --- end of whois referral chains --------------------------------------------
 
+# ---- What-is-my-address services (Local Info, quillon-cli info) -----------
+# Stand-ins for the public services of the default source list, reached at
+# their own names and address: resolver1.opendns.com (myip.opendns.com A),
+# ns1.google.com (o-o.myaddr.l.google.com TXT), 1.1.1.1 (whoami.cloudflare
+# CH TXT) and api.ipify.org (HTTP), all served by e2e_whoami_server in the
+# services namespace; r1 routes 1.1.1.1/32 there, so nothing leaves the
+# world. Each answers with the asker's address (the client's, 198.18.1.2)
+# unless its control file says otherwise (see tests/e2e/whoami_server.cpp):
+# a test writes "silent", "refuse", "lie ADDRESS" or "portal" into
+# $WHOAMI_DIR/ADDRESS and waits for $WHOAMI_DIR/ADDRESS.applied to agree.
+WHOAMI_OPENDNS=198.18.4.61
+WHOAMI_GOOGLE=198.18.4.62
+WHOAMI_CLOUDFLARE=1.1.1.1
+WHOAMI_IPIFY=198.18.4.64
+
+whoami_up() {
+  local n=$1 bin=$2 state="$STATE_ROOT/$1"
+  mkdir -p "$state/whoami" || return 1
+  printf '%s\n' "addr add $WHOAMI_OPENDNS/32 dev eth0" "addr add $WHOAMI_GOOGLE/32 dev eth0" \
+    "addr add $WHOAMI_CLOUDFLARE/32 dev eth0" "addr add $WHOAMI_IPIFY/32 dev eth0" |
+    ipbatch "$n-svc" || return 1
+  ipbatch "$n-r1" <<<"route add $WHOAMI_CLOUDFLARE/32 via 198.18.4.2" || return 1
+  {
+    echo "$WHOAMI_OPENDNS resolver1.opendns.com"
+    echo "$WHOAMI_GOOGLE ns1.google.com"
+    echo "$WHOAMI_IPIFY api.ipify.org"
+  } >>"/etc/netns/$n/hosts"
+  ip netns exec "$n-svc" "$bin" --control "$state/whoami" --dns $WHOAMI_OPENDNS \
+    --dns $WHOAMI_GOOGLE --dns $WHOAMI_CLOUDFLARE --http $WHOAMI_IPIFY </dev/null \
+    >"$state/whoami.out" 2>&1 &
+  wait_for "$n" "the what-is-my-address services" sh -c \
+    "curl -sf --max-time 1 http://api.ipify.org/ | grep -qx 198.18.1.2 &&
+     dig +time=1 +tries=1 +short myip.opendns.com @resolver1.opendns.com | grep -qx 198.18.1.2 &&
+     dig +time=1 +tries=1 +short CH TXT whoami.cloudflare @1.1.1.1 | grep -qx '\"198.18.1.2\"'"
+}
+
+whoami_facts() {
+  echo "WHOAMI_DIR=$STATE_ROOT/$1/whoami"
+  echo "WHOAMI_OPENDNS=$WHOAMI_OPENDNS"
+  echo "WHOAMI_GOOGLE=$WHOAMI_GOOGLE"
+  echo "WHOAMI_CLOUDFLARE=$WHOAMI_CLOUDFLARE"
+  echo "WHOAMI_IPIFY=$WHOAMI_IPIFY"
+}
+# ---- end of what-is-my-address services -------------------------------------
+
 # Removes the world once its owner has ended.
 watch() {
   local n=$1 owner=$2
@@ -542,10 +588,11 @@ watch() {
 up() {
   local n=$1
   shift
-  local whois_bin="" public_host="" owner=""
+  local whois_bin="" whoami_bin="" public_host="" owner=""
   while [ $# -gt 0 ]; do
     case $1 in
       --whois-server) whois_bin=$2; shift 2 ;;
+      --whoami-server) whoami_bin=$2; shift 2 ;;
       --public-host) public_host=$2; shift 2 ;;
       --owner) owner=$2; shift 2 ;;
       *) die "unknown option $1" ;;
@@ -554,13 +601,14 @@ up() {
   [[ "$n" =~ ^[A-Za-z0-9_.-]{1,40}$ ]] || die "bad world name '$n'"
   [ "$(id -u)" = 0 ] || die "needs root (network namespaces)"
   [ -x "$whois_bin" ] || die "whois server program missing: '$whois_bin'"
-  [ -n "$public_host" ] || public_host=$(public_host_of_app)
-  [ -n "$public_host" ] || die "no --public-host given and none found in app/"
+  [ -n "$public_host" ] || public_host=$DEFAULT_PUBLIC_HOST
+  [ -n "$whoami_bin" ] || whoami_bin="$(dirname "$whois_bin")/e2e_whoami_server"
+  [ -x "$whoami_bin" ] || die "what-is-my-address server program missing: '$whoami_bin'"
   [ -e "/run/netns/$n" ] && die "world $n exists already"
   reap
-  if ! build "$n" "$whois_bin" "$public_host" "$owner"; then
+  if ! build "$n" "$whois_bin" "$public_host" "$owner" || ! whoami_up "$n" "$whoami_bin"; then
     echo "e2e-world: building $n failed; removing it" >&2
-    for f in nsd.out nginx.out whois.out nginx-error.log; do
+    for f in nsd.out nginx.out whois.out nginx-error.log whoami.out; do
       [ -s "$STATE_ROOT/$n/$f" ] && sed "s/^/  $f: /" "$STATE_ROOT/$n/$f" >&2
     done
     down "$n"
@@ -580,6 +628,7 @@ up() {
   echo "DROPPED_ADDR=198.18.9.9"
   for i in "${!WHOIS_HOSTS[@]}"; do echo "WHOIS_${i}=${WHOIS_HOSTS[$i]} ${WHOIS_ADDRS[$i]}"; done
   referral_whois_facts
+  whoami_facts "$n"
 
   echo "LIST_NAMES=$LIST_NAMES"
   echo "PING_TARGETS=$PING_TARGETS"
@@ -600,7 +649,7 @@ case ${1:-} in
   up) shift; [ $# -ge 1 ] || die "usage: up NAME ..."; up "$@" ;;
   down) [ $# -eq 2 ] || die "usage: down NAME"; down "$2" ;;
   reap) reap ;;
-  public-host) public_host_of_app ;;
+  public-host) echo "$DEFAULT_PUBLIC_HOST" ;;
   watch) watch "$2" "$3" ;;
-  *) echo "usage: $0 up NAME --whois-server BIN [--public-host HOST] [--owner PID] | down NAME | reap | public-host" >&2; exit 2 ;;
+  *) echo "usage: $0 up NAME --whois-server BIN [--whoami-server BIN] [--public-host HOST] [--owner PID] | down NAME | reap | public-host" >&2; exit 2 ;;
 esac

@@ -6,9 +6,16 @@
 # both addresses show, and a trace route to the world's destination is
 # typed and clicked; otherwise it runs in an empty network namespace of its
 # own (unshare -rn) and shows "Offline". Nothing is sent outside this machine.
+# With --menu, the text area's context menu is opened (a right click) before
+# the picture is taken. The window's settings live in a scratch folder.
 #
-#   scripts/screenshot.sh [BUILD_DIR] [OUT.png]
+#   scripts/screenshot.sh [--menu] [BUILD_DIR] [OUT.png]
 set -euo pipefail
+menu=0
+if [ "${1:-}" = "--menu" ]; then
+  menu=1
+  shift
+fi
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -51,7 +58,8 @@ else
   run_in_world=(unshare -rn)
 fi
 
-DISPLAY=$display QT_QPA_PLATFORM=xcb "${run_in_world[@]}" "$app" >"$tmp/app.log" 2>&1 &
+DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$tmp/config" "${run_in_world[@]}" "$app" \
+  >"$tmp/app.log" 2>&1 &
 app_pid=$!
 
 # Bare Xvfb has no window manager to activate the new window, and the
@@ -70,7 +78,15 @@ if command -v xdotool >/dev/null; then
     xdotool mousemove --window "$wid" 104 112 click 1
     sleep 2
   fi
-  xdotool mousemove 1000 740  # the pointer out of the picture
+  if [ $menu = 1 ]; then
+    # A right click near the top of the text area: the menu opens there,
+    # inside the window's rectangle.
+    xdotool mousemove --window "$wid" 330 40 click 3
+    sleep 0.7
+    xdotool mousemove --window "$wid" 400 90  # over "Copy Report"
+    sleep 0.3
+  fi
+  [ $menu = 1 ] || xdotool mousemove 1000 740  # the pointer out of the picture
   unset DISPLAY
 else
   echo "screenshot: xdotool is missing (Debian package xdotool): the window stays idle" >&2

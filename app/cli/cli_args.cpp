@@ -103,7 +103,19 @@ TCliArgs ParseCliArgs(const std::vector<std::string>& args,
 
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (!info->takesName) {
-    if (!rest.empty()) return Usage(a.command + " takes no argument");
+    // Only its own flags (`info --json`), each once.
+    for (const std::string& arg : rest) {
+      const auto flag = std::find_if(info->options.begin(), info->options.end(),
+                                     [&](const TCliOption& o) { return o.name == arg; });
+      if (flag == info->options.end() || flag->takesValue) {
+        std::string only;
+        for (const TCliOption& o : info->options) only += (only.empty() ? "" : ", ") + o.name;
+        return Usage(a.command + " takes no argument" +
+                     (only.empty() ? "" : " (options: " + only + ")"));
+      }
+      if (a.Has(arg)) return Usage(arg + " given twice");
+      a.options.push_back(arg);
+    }
     if (jobsGiven) return Usage("-j applies to a list of names (" + a.command + " has none)");
     if (shard) return Usage("--shard applies to a list of names (" + a.command + " has none)");
     return a;

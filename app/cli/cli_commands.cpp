@@ -4,6 +4,9 @@
 #include "app/cli/cli_run_stop.h"
 #include "app/cli/cli_view.h"
 #include "app/lookup/lookup_operations.h"
+#include "app/lookup/public_address_sources.h"
+
+#include <nlohmann/json.hpp>
 
 namespace quillon {
 
@@ -56,12 +59,48 @@ int RunTrace(const std::string& name, const TPingOptions& options, std::FILE* ou
   return RunOperation(opTraceRoute, name, options, out);
 }
 
-int RunInfo(std::FILE* out) {
+int RunInfo(std::FILE* out, bool json) {
   TCliView view(out);
-  const int status = RunOperation(opLocalInfo, "", {}, out, view);
-  std::fprintf(out, "%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),
-               view.Caption(TInfoLabel::IP1).c_str(), view.Caption(TInfoLabel::Local).c_str(),
-               view.Caption(TInfoLabel::IP2).c_str());
+  TLookupOperations operations(view);
+  operations.PublicAddressSources = ConfiguredPublicAddressSources(stderr, "quillon-cli");
+  operations.PublicAddressWaitAll = json;
+  {
+    const TRunStopAttachment attachment(operations);
+    operations.RunOperation(opLocalInfo, "");
+  }
+  const int status = operations.LastOperationFailed() ? 1 : 0;
+  if (!json) {
+    std::fprintf(out, "%s\t%s\n%s\t%s\n", view.Caption(TInfoLabel::Online).c_str(),
+                 view.Caption(TInfoLabel::IP1).c_str(), view.Caption(TInfoLabel::Local).c_str(),
+                 view.Caption(TInfoLabel::IP2).c_str());
+    std::fflush(out);
+    return status;
+  }
+  // Keys in the order a reader expects them; server bytes that are not
+  // UTF-8 (there are none in an address) could not break the line.
+  using Json = nlohmann::ordered_json;
+  const TPublicAddressResult& result = operations.LastPublicAddress();
+  Json sources = Json::array();
+  for (size_t i = 0; i < result.sources.size(); ++i) {
+    const TSourceOutcome& outcome = result.sources[i];
+    Json entry;
+    entry["source"] = operations.PublicAddressSources[i].entry;
+    if (!outcome.address.empty())
+      entry["address"] = outcome.address;
+    else
+      entry["error"] = outcome.error;
+    entry["ms"] = outcome.ms.count();
+    sources.push_back(std::move(entry));
+  }
+  const std::string& address = view.Caption(TInfoLabel::IP1);
+  Json object;
+  object["online"] = status == 0;
+  object["public"] = address.empty() ? Json(nullptr) : Json(address);
+  object["local"] = view.Caption(TInfoLabel::IP2);
+  object["sources"] = std::move(sources);
+  const std::string line =
+      object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  std::fwrite(line.data(), 1, line.size(), out);
   std::fflush(out);
   return status;
 }

@@ -40,7 +40,10 @@ int RunMx(const std::string& name, std::FILE* out);
 int RunPing(const std::string& name, const TPingOptions& options, std::FILE* out);
 int RunTrace(const std::string& name, const TPingOptions& options, std::FILE* out);
 // `info` takes no name: `Online<TAB>address` (or `Offline<TAB>`), then
-// `Local<TAB>address`.
-int RunInfo(std::FILE* out);
+// `Local<TAB>address`. With `json`, one object instead, saying what each
+// public-address source did (every source is waited for, up to the limit).
+// The sources are those in force (QUILLON_PUBLIC_ADDRESS_SOURCES,
+// quillon.conf); entries that cannot be read are named on standard error.
+int RunInfo(std::FILE* out, bool json = false);
 
 }  // namespace quillon

@@ -82,7 +82,12 @@ constexpr const char* kUsage =
     "               answer as dig +noall +answer does; -x asks for the PTR\n"
     "               record of an address; UDP (then TCP when truncated) or\n"
     "               --tcp; --short prints only the data, --json one object\n"
-    "  info         show the on-line state, public and local address\n"
+    "  info [--json]\n"
+    "               show the on-line state, public and local address; the\n"
+    "               public address is asked of several sources at once\n"
+    "               (QUILLON_PUBLIC_ADDRESS_SOURCES, or [public-address]\n"
+    "               sources in quillon.conf); --json prints one object with\n"
+    "               what each source answered\n"
     "  whois, mx, ping and trace take --json before NAME: one JSON object\n"
     "               per run on one line instead of the text lines\n"
     "  --help       show this help\n"
@@ -273,7 +278,7 @@ const TCliCommand kCommands[] = {
       "-x"},
      BindDns,
      CheckDns},
-    {{"info", false, {}}, nullptr},
+    {{"info", false, {"--json"}}, nullptr},
 };
 
 // With --json every command but rdap prints one object on one line per
@@ -331,7 +336,7 @@ int Run(const TCliArgs& args, std::FILE* out) {
   if (chosen->check)
     if (const std::string error = chosen->check(args); !error.empty()) return UsageError(error);
   try {
-    if (args.command == "info") return RunInfo(out);
+    if (args.command == "info") return RunInfo(out, args.Has("--json"));
     const TNameCommand command = chosen->bind(args);
     if (args.list) return RunListFromStandardInput(command, args, out);
     return command(args.name, out);

@@ -18,9 +18,11 @@ bool IsLetterDigitHyphen(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
-// libidn2 is loaded the first time a name needs it. Linked in, it and the
-// libunistring it pulls in would be mapped and relocated at every start of
-// quillon-cli, ASCII names included, which costs about a millisecond a run.
+// libidn2 is loaded the first time a name needs it, not linked: a program
+// that links nothing else needing it then maps neither it nor the
+// libunistring it pulls in at start-up (about a millisecond a run), and
+// ASCII names, which need no conversion, never load it. Where it cannot be
+// loaded, international names are refused and ASCII names work as ever.
 class TIdn2Library {
  public:
   static const TIdn2Library& Instance() {
@@ -29,21 +31,21 @@ class TIdn2Library {
   }
   TIdn2Library(const TIdn2Library&) = delete;
   TIdn2Library& operator=(const TIdn2Library&) = delete;
+  // The library stays loaded until the process ends: a worker that the
+  // program does not wait for at exit may still be converting a name.
+  ~TIdn2Library() = default;
 
   bool Loaded() const { return Lookup != nullptr && Free != nullptr; }
   decltype(&idn2_lookup_u8) Lookup = nullptr;
   decltype(&idn2_free) Free = nullptr;
 
  private:
-  TIdn2Library() : handle_(::dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL)) {
-    if (!handle_) return;
-    Lookup = reinterpret_cast<decltype(Lookup)>(::dlsym(handle_, "idn2_lookup_u8"));
-    Free = reinterpret_cast<decltype(Free)>(::dlsym(handle_, "idn2_free"));
+  TIdn2Library() {
+    void* handle = ::dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return;
+    Lookup = reinterpret_cast<decltype(Lookup)>(::dlsym(handle, "idn2_lookup_u8"));
+    Free = reinterpret_cast<decltype(Free)>(::dlsym(handle, "idn2_free"));
   }
-  ~TIdn2Library() {
-    if (handle_) ::dlclose(handle_);
-  }
-  void* handle_;
 };
 
 struct Idn2Free {

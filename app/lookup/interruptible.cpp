@@ -39,7 +39,7 @@ int TInterruptibleIOHandler::MsLeft() const {
 
 void TInterruptibleIOHandler::Check() const {
   if (interrupted_.load()) throw EOperationInterrupted("Interrupted");
-  if (deadline_ && MsLeft() == 0) throw EOperationLimitExceeded("Time limit");
+  if (deadline_ && MsLeft() == 0) throw EOperationTimeLimitExceeded("Time limit");
 }
 
 void TInterruptibleIOHandler::ConnectTo(const std::string& host, int port,
@@ -74,7 +74,7 @@ long TInterruptibleIOHandler::ReceiveInto(void* buffer, size_t length) {
   const long count = TIdIOHandlerSocket::ReceiveInto(buffer, length);
   if (count > 0 && maxBytes_ != 0) {
     received_ += static_cast<size_t>(count);
-    if (received_ > maxBytes_) throw EOperationLimitExceeded("Too many bytes");
+    if (received_ > maxBytes_) throw EOperationSizeLimitExceeded("Too many bytes");
   }
   return count;
 }

@@ -23,6 +23,8 @@ namespace quillon {
 QUILLON_EXCEPTION(EOperationInterrupted, EIdException);
 // An exchange went over its time or size bound.
 QUILLON_EXCEPTION(EOperationLimitExceeded, EIdException);
+QUILLON_EXCEPTION(EOperationTimeLimitExceeded, EOperationLimitExceeded);
+QUILLON_EXCEPTION(EOperationSizeLimitExceeded, EOperationLimitExceeded);
 
 // How long one slice of a wait lasts at most.
 inline constexpr int kWaitSliceMs = 50;

@@ -81,7 +81,7 @@ void TLookupOperations::Interrupt() {
   interrupted_.store(true);
   IdDNSResolver1.WakeWait();
   WhoisTransport.WakeWait();
-  PublicAddress.WakeWait();
+  PublicAddress.Interrupt();
 }
 
 void TLookupOperations::CheckInterrupted() const {
@@ -366,21 +366,22 @@ void TLookupOperations::IdIcmpClientReply(TIdBaseComponent* sender, const TReply
 }
 
 void TLookupOperations::LocalInfo() {
+  lastPublicAddress_ = {};
   Colour(TInfoLabel::Online, kOnlineGreen);
   std::string publicAddress;
   if (IdIPWatch1.NetworkUp()) {
     publicAddress = IdIPWatch1.CurrentAddress();
     Caption(TInfoLabel::IP1, publicAddress);
   } else {
-    try {
-      publicAddress =
-          PublicAddress.Fetch(PublicAddressUrl, PublicAddressTimeLimit, kPublicAddressMaxBody);
-      CheckInterrupted();
+    // Every source at once; only a dotted IPv4 address ever comes back.
+    lastPublicAddress_ =
+        PublicAddress.Run(PublicAddressSources, PublicAddressTimeLimit, PublicAddressWaitAll);
+    CheckInterrupted();
+    publicAddress = lastPublicAddress_.address;
+    if (!publicAddress.empty()) {
       Caption(TInfoLabel::IP1, publicAddress);
-    } catch (...) {
-      CheckInterrupted();
+    } else {
       failed_ = true;
-      publicAddress.clear();
       Caption(TInfoLabel::Online, "Offline");
       Caption(TInfoLabel::IP1, "");
       Colour(TInfoLabel::Online, kOfflineRed);

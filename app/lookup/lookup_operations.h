@@ -17,17 +17,14 @@
 #include "app/lookup/lookup_view.h"
 #include "app/lookup/lookup_worker.h"
 #include "app/lookup/public_address.h"
+#include "app/lookup/public_address_lookup.h"
+#include "app/lookup/public_address_sources.h"
 #include "net/socket/address_text.h"
 #include "net/tcp/whois.h"
 #include "net/thread/ip_watch.h"
 
 namespace quillon {
 
-// The public-address service: an HTTP GET answers with the caller's address
-// as the whole body (see the README for hosting it).
-inline constexpr const char* kPublicAddressUrl = "http://whatismyip.quillon.net/misc/ip.php";
-inline constexpr std::chrono::milliseconds kPublicAddressTimeLimit{10000};
-inline constexpr size_t kPublicAddressMaxBody = 64 * 1024;
 // The longest that one whois exchange (connect, query, whole answer) may take.
 inline constexpr std::chrono::milliseconds kWhoisTimeLimit{30000};
 
@@ -81,7 +78,9 @@ class TLookupOperations final : public TOperationRunner {
   std::string ResolvConfPath = kResolvConfPath;
   int DnsPort = 53;
   std::function<std::string(const std::string& address)> HostNameOf = ip2dns;
-  std::string PublicAddressUrl = kPublicAddressUrl;
+  // The public-address sources asked by local information (the faces set
+  // the configured list; see public_address_sources.h).
+  std::vector<TPublicAddressSource> PublicAddressSources = DefaultPublicAddressSources();
   // The address family ping and trace route use: Id_PF_UNSPEC takes the
   // host's (IPv4 when a name has any IPv4 address, else IPv6); Id_PF_INET or
   // Id_PF_INET6 allows that family only (quillon-cli -4 / -6).
@@ -91,6 +90,11 @@ class TLookupOperations final : public TOperationRunner {
   // Receives what the operations find, beside the lines (quillon-cli
   // --json); nullptr: nobody.
   TLookupEvents* Events = nullptr;
+  // Local information waits for every source (up to the limit), so that
+  // LastPublicAddress says what each did (quillon-cli info --json).
+  bool PublicAddressWaitAll = false;
+  // What the sources of the last local information gave.
+  const TPublicAddressResult& LastPublicAddress() const { return lastPublicAddress_; }
 
   // Shared state of the ping and trace route (worker's thread only).
   std::string LastReplyAddress;
@@ -124,6 +128,7 @@ class TLookupOperations final : public TOperationRunner {
   TLookupView& view_;
   std::atomic<bool> interrupted_{false};
   bool failed_ = false;
+  TPublicAddressResult lastPublicAddress_;
 
  public:
   // The window's components. The transports come first: the clients that
@@ -133,7 +138,7 @@ class TLookupOperations final : public TOperationRunner {
   TInterruptibleResolver IdDNSResolver1{interrupted_};
   TInterruptibleIcmpClient IdIcmpClient{interrupted_};
   TIdIPWatch IdIPWatch1;
-  TPublicAddressFetcher PublicAddress{interrupted_};
+  TPublicAddressLookup PublicAddress;
 };
 
 }  // namespace quillon

@@ -58,7 +58,7 @@ std::string TPublicAddressFetcher::Fetch(const std::string& url, std::chrono::mi
     throw;
   }
   transport_->Disarm();
-  if (body.size() > maxBody) throw EOperationLimitExceeded("Body too large");
+  if (body.size() > maxBody) throw EOperationSizeLimitExceeded("Body too large");
   return body;
 }
 

@@ -1,6 +1,6 @@
-// The fetch of the machine's public address: an HTTP GET of the service URL
-// whose whole body is the address, bounded in time (connect and reads
-// together) and in size, and interruptible.
+// The HTTP fetch of a public-address service: a GET of its URL whose body is
+// the address, bounded in time (connect and reads together) and in size, and
+// interruptible.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,10 @@
 #include <string>
 
 namespace quillon {
+
+// Local Info's bound: every source has answered or been given up by then.
+inline constexpr std::chrono::milliseconds kPublicAddressTimeLimit{3000};
+inline constexpr size_t kPublicAddressMaxBody = 64 * 1024;
 
 class TIdHTTP;
 class TInterruptibleIOHandler;
@@ -21,7 +25,7 @@ class TPublicAddressFetcher {
   TPublicAddressFetcher(const TPublicAddressFetcher&) = delete;
   TPublicAddressFetcher& operator=(const TPublicAddressFetcher&) = delete;
 
-  // The body as received. Raises on any failure: connect, time-out, an
+  // The body as received (GetBody). Raises on any failure: connect, time-out, an
   // error status, a body over `maxBody` bytes, or the whole exchange taking
   // longer than `limit`.
   std::string Fetch(const std::string& url, std::chrono::milliseconds limit, size_t maxBody);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/lookup/interruptible.h"
+#include "app/lookup/domain_helpers.h"
 #include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_failure.h"
 #include "net/socket/text_helpers.h"
@@ -18,16 +19,6 @@ namespace {
 constexpr int kMaxRedirects = 5;
 // Room for the status line and headers beside the document.
 constexpr size_t kHeadRoom = 64 * 1024;
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-bool IsHttps(const std::string& url) {
-  return LowerAscii(url.substr(0, 8)) == "https://";
-}
 
 // A port written in a URL: digits naming 1 to 65535, or none at all.
 bool UsablePort(const std::string& port) {
@@ -60,6 +51,10 @@ std::optional<int64_t> RetryAfterSeconds(const std::string& value) {
 }
 
 }  // namespace
+
+bool IsHttps(const std::string& url) {
+  return LowerAsciiLetters(url.substr(0, 8)) == "https://";
+}
 
 TRdapFetcher::TRdapFetcher(const TRdapOptions& options)
     : options_(options),
@@ -103,7 +98,7 @@ void TRdapFetcher::CloseQuietly() {
 
 std::string TRdapFetcher::FinalUrl() {
   const TIdURI& u = http_.CurrentUri();
-  std::string url = LowerAscii(u.Protocol) + "://" + u.Host;
+  std::string url = LowerAsciiLetters(u.Protocol) + "://" + u.Host;
   if (!u.Port.empty() && u.Port != "443") url += ":" + u.Port;
   return url + u.Path + u.Document + u.Params;
 }

@@ -15,6 +15,9 @@
 
 namespace quillon {
 
+// True when `url` starts with https:// (in any letter case).
+bool IsHttps(const std::string& url);
+
 // A status that is not success: the code, and the line for it naming the host.
 class ERdapStatusError : public ERdapError {
  public:

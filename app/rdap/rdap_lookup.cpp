@@ -9,6 +9,7 @@
 
 #include "app/lookup/idn.h"
 #include "app/lookup/interruptible.h"
+#include "app/lookup/domain_helpers.h"
 #include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_bootstrap.h"
 #include "app/rdap/rdap_cache.h"
@@ -20,22 +21,12 @@ namespace quillon {
 
 namespace {
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-bool IsHttps(const std::string& url) {
-  return LowerAscii(url.substr(0, 8)) == "https://";
-}
-
 // A URL in one spelling, to tell whether two name the same document: scheme
 // and host in lower case, no default port, no fragment.
 std::string SameUrlKey(const std::string& url) {
   const TIdURI u(url);
-  std::string key = LowerAscii(u.Protocol) + "://" + LowerAscii(u.Host);
-  if (!u.Port.empty() && !(LowerAscii(u.Protocol) == "https" && u.Port == "443")) key += ":" + u.Port;
+  std::string key = LowerAsciiLetters(u.Protocol) + "://" + LowerAsciiLetters(u.Host);
+  if (!u.Port.empty() && !(LowerAsciiLetters(u.Protocol) == "https" && u.Port == "443")) key += ":" + u.Port;
   return key + u.Path + u.Document + u.Params;
 }
 
@@ -140,7 +131,7 @@ int Lookup(const std::string& input, const TRdapOptions& options, std::FILE* out
     query.path = "ip/" + address->text;
     if (query.services.empty()) return Fail(out, "no RDAP service for " + PrintableText(input));
   } else {
-    std::string name = LowerAscii(RdapQueryName(input));
+    std::string name = LowerAsciiLetters(RdapQueryName(input));
     if (!name.empty() && name.back() == '.') name.pop_back();
     // Only a host name's characters go into the URL.
     const bool hostName = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/lookup/domain_helpers.h"
 #include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_document.h"
 #include "app/rdap/rdap_failure.h"
@@ -20,12 +21,6 @@ namespace quillon {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 // One resolution, shared by the thread that runs it and the one that waits;
 // whichever lets go last frees it. The component keeps the socket stack
@@ -114,9 +109,9 @@ std::string TRdapTransport::Resolve(const std::string& host) {
 
 void TRdapTransport::ConnectTo(const std::string& host, int port, const std::string& boundIP,
                                int boundPort, int boundPortMin, int boundPortMax, int timeout) {
-  const auto mapped = hosts_.find(LowerAscii(host));
+  const auto mapped = hosts_.find(LowerAsciiLetters(host));
   std::string address = mapped != hosts_.end() ? mapped->second : host;
-  if (!TIdStack::IsIPLiteral(address) && LowerAscii(address) != "localhost")
+  if (!TIdStack::IsIPLiteral(address) && LowerAsciiLetters(address) != "localhost")
     address = Resolve(address);
   try {
     TInterruptibleIOHandler::ConnectTo(address, port, boundIP, boundPort, boundPortMin,

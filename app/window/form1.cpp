@@ -1,19 +1,29 @@
 // The main window; see form1.h.
 #include "app/window/form1.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeySequence>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringListModel>
 #include <QUrl>
 
 #include "app/lookup/domain_helpers.h"
+#include "app/lookup/quillon_conf.h"
 
 namespace quillon {
 namespace {
@@ -41,7 +51,13 @@ void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
     emit clicked();
 }
 
-TForm1::TForm1(const RunnerFactory& makeRunner, QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(const RunnerFactory& makeRunner, QWidget* parent)
+    : QWidget(parent), confPath_(QuillonConfPath()) {
+  AskReportPath = [this](const QString& suggested) {
+    return QFileDialog::getSaveFileName(this, QStringLiteral("Save Report As"), suggested,
+                                        QStringLiteral("Text files (*.txt);;All files (*)"));
+  };
+  history_.Load(confPath_);
   BuildControls();
   view_ = std::make_unique<TQtView>(this, TQtViewWidgets{Memo1, Online, IP1, Local, IP2, Label2});
   runner_ = makeRunner(*view_);
@@ -71,6 +87,16 @@ void TForm1::BuildControls() {
   edHost->setObjectName("edHost");
   edHost->setGeometry(8, 8, 193, 21);
   edHost->installEventFilter(this);
+  // The names used before, offered inline as the text is typed, most recent
+  // first: the box stays a plain line edit, no pop-up list.
+  QStringList names;
+  for (const std::string& name : history_.Names()) names << QString::fromUtf8(name);
+  historyModel_ = new QStringListModel(names, this);
+  hostCompleter_ = new QCompleter(historyModel_, this);
+  hostCompleter_->setCompletionMode(QCompleter::InlineCompletion);
+  hostCompleter_->setCaseSensitivity(Qt::CaseInsensitive);
+  hostCompleter_->setModelSorting(QCompleter::UnsortedModel);
+  edHost->setCompleter(hostCompleter_);
 
   auto makeButton = [this](const char* name, const char* caption, int top) {
     auto* button = new QPushButton(QString::fromUtf8(caption), this);
@@ -90,6 +116,8 @@ void TForm1::BuildControls() {
   // Tab and Shift+Tab move focus along the tab order instead of typing a
   // TAB, so that a keyboard user can reach the buttons after the text area.
   Memo1->setTabChangesFocus(true);
+  Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(Memo1, &QWidget::customContextMenuRequested, this, &TForm1::Memo1ContextMenu);
 
   bdns = makeButton("bdns", "DNS Mx", 56);
   btping = makeButton("btping", "Ping", 80);
@@ -160,7 +188,76 @@ void TForm1::BuildControls() {
 
 void TForm1::StartOperation(int code) {
   if (closing_) return;
-  lookupWorker_->Request(code, edHost->text().toUtf8().toStdString());
+  const QString host = edHost->text();
+  const QDateTime start = QDateTime::currentDateTime();
+  const bool runs = lookupWorker_->Request(code, host.toUtf8().toStdString());
+  if (code == opLocalInfo) return;
+  RememberHost(host);
+  // The report follows what the text area shows: a request dropped while
+  // the worker is busy changes nothing there.
+  if (runs) reportSubject_ = TReportSubject{code, host, start};
+}
+
+void TForm1::RememberHost(const QString& host) {
+  if (!history_.Add(host.toUtf8().toStdString())) return;
+  QStringList names;
+  for (const std::string& name : history_.Names()) names << QString::fromUtf8(name);
+  historyModel_->setStringList(names);
+  // A history that cannot be written is only a convenience lost.
+  history_.Save(confPath_);
+}
+
+QMenu* TForm1::CreateMemo1Menu() {
+  auto* menu = new QMenu(this);
+  // Read-only entries, as the desktop's own menu for text that is shown.
+  const auto withKeys = [](const char* text, QKeySequence::StandardKey key) {
+    return QString::fromUtf8(text) + QLatin1Char('\t') +
+           QKeySequence(key).toString(QKeySequence::NativeText);
+  };
+  QAction* copy = menu->addAction(withKeys("&Copy", QKeySequence::Copy), Memo1,
+                                  &QPlainTextEdit::copy);
+  copy->setObjectName("copy");
+  copy->setEnabled(Memo1->textCursor().hasSelection());
+  QAction* selectAll = menu->addAction(withKeys("Select &All", QKeySequence::SelectAll), Memo1,
+                                       &QPlainTextEdit::selectAll);
+  selectAll->setObjectName("selectAll");
+  selectAll->setEnabled(!Memo1->document()->isEmpty());
+  menu->addSeparator();
+  QAction* copyReport =
+      menu->addAction(QStringLiteral("Copy &Report"), this, &TForm1::CopyReport);
+  copyReport->setObjectName("copyReport");
+  QAction* saveReport = menu->addAction(QString::fromUtf8("&Save Report As\u2026"), this,
+                                        &TForm1::SaveReportAs);
+  saveReport->setObjectName("saveReportAs");
+  copyReport->setEnabled(reportSubject_.has_value());
+  saveReport->setEnabled(reportSubject_.has_value());
+  return menu;
+}
+
+void TForm1::Memo1ContextMenu(const QPoint& position) {
+  const std::unique_ptr<QMenu> menu(CreateMemo1Menu());
+  menu->exec(Memo1->viewport()->mapToGlobal(position));
+}
+
+QString TForm1::Report() const {
+  if (!reportSubject_) return {};
+  return ReportText(QString::fromUtf8(kVersion), *reportSubject_, Memo1->toPlainText());
+}
+
+void TForm1::CopyReport() {
+  if (reportSubject_) QGuiApplication::clipboard()->setText(Report());
+}
+
+void TForm1::SaveReportAs() {
+  if (!reportSubject_) return;
+  // The text as it is when the command is chosen, not once the dialog ends.
+  const QString report = Report();
+  const QString path = AskReportPath(QDir::home().filePath(ReportFileName(*reportSubject_)));
+  if (path.isEmpty()) return;
+  if (!WriteReportFile(path, report))
+    QMessageBox::warning(this, QStringLiteral("Save Report As"),
+                         QStringLiteral("The report could not be saved to %1.")
+                             .arg(QDir::toNativeSeparators(path)));
 }
 
 void TForm1::FormActivate() {

@@ -5,16 +5,24 @@
 #pragma once
 
 #include <QLabel>
+#include <QString>
 #include <QWidget>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/lookup/lookup_worker.h"
+#include "app/window/host_history.h"
 #include "app/window/qt_view.h"
+#include "app/window/report.h"
 #include "app/lookup/wait_thread.h"
 
+class QCompleter;
 class QGroupBox;
+class QMenu;
+class QStringListModel;
 class QFrame;
 class QLineEdit;
 class QPlainTextEdit;
@@ -22,6 +30,7 @@ class QPushButton;
 
 namespace quillon {
 
+inline constexpr const char* kVersion = "1.1";
 inline constexpr const char* kWindowCaption = "Quillon 1.1";
 inline constexpr const char* kApplicationTitle = "Quillon";
 inline constexpr const char* kDefaultHost = "example.com";
@@ -79,6 +88,23 @@ class TForm1 : public QWidget {
   // True once EndThreads found the worker ended.
   bool ThreadsEnded() const { return threadsEnded_; }
 
+  // The text area's context menu: Copy, Select All, then Copy Report and
+  // Save Report As... (enabled once a button has started an operation).
+  // The caller owns it.
+  QMenu* CreateMemo1Menu();
+  // The report of what the text area shows now; empty before any button.
+  QString Report() const;
+  void CopyReport();
+  void SaveReportAs();
+  // Asks where to save a report, `suggested` being the default path; empty
+  // when cancelled. The desktop's file dialog; tests replace it.
+  std::function<QString(const QString& suggested)> AskReportPath;
+
+  // The names the buttons were pressed with (quillon.conf [history]), and
+  // the edit box's inline completer over them.
+  const THostHistory& History() const { return history_; }
+  QCompleter* HostCompleter() const { return hostCompleter_; }
+
   void FormActivate();
   void bwhoisClick();
   void bdnsClick();
@@ -95,6 +121,8 @@ class TForm1 : public QWidget {
  private:
   void BuildControls();
   void StartOperation(int code);
+  void RememberHost(const QString& host);
+  void Memo1ContextMenu(const QPoint& position);
 
   // First in, last out: the network threads' calls to the main thread (the
   // address watch's checks) run on this window's event loop as long as any
@@ -104,6 +132,12 @@ class TForm1 : public QWidget {
   std::unique_ptr<TOperationRunner> runner_;
   std::unique_ptr<TWaitThread> waitIndicator_;
   std::unique_ptr<TMyWhois> lookupWorker_;
+  // The operation the text area shows, once a button has started one.
+  std::optional<TReportSubject> reportSubject_;
+  std::string confPath_;
+  THostHistory history_;
+  QStringListModel* historyModel_ = nullptr;
+  QCompleter* hostCompleter_ = nullptr;
   bool activatedOnce_ = false;
   bool closing_ = false;
   bool threadsEnded_ = false;

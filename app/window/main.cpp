@@ -13,6 +13,7 @@
 
 #include "app/window/form1.h"
 #include "app/lookup/lookup_operations.h"
+#include "app/lookup/public_address_sources.h"
 #include "net/socket/error_text.h"
 
 namespace {
@@ -34,7 +35,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QString::fromUtf8(quillon::kApplicationTitle));
 
   auto form = std::make_unique<quillon::TForm1>([](quillon::TLookupView& view) {
-    return std::make_unique<quillon::TLookupOperations>(view);
+    auto operations = std::make_unique<quillon::TLookupOperations>(view);
+    // The public-address sources in force (QUILLON_PUBLIC_ADDRESS_SOURCES,
+    // quillon.conf); entries that cannot be read are named on stderr.
+    operations->PublicAddressSources = quillon::ConfiguredPublicAddressSources(stderr, "quillon");
+    return operations;
   });
 
   std::unique_ptr<QSocketNotifier> terminate;

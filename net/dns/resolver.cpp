@@ -116,7 +116,9 @@ std::string TIdDNSResolver::ReceiveFromServer(const std::string& serverIp) {
     int port = 0;
     const int count = ReceiveBytes(datagram.data(), BufferSize, wait, ip, port);
     if (ip.empty()) return {};  // nothing came in time
-    if (ip == serverIp && port == Port) {
+    // By address and scope, not by text: resolv.conf may give the zone of a
+    // link-local server by index where the reply names its interface.
+    if (port == Port && TIdStack::SameAddress(ip, serverIp)) {
       datagram.resize(static_cast<size_t>(count));
       return datagram;
     }

@@ -31,10 +31,7 @@ void TIdIcmpClient::SendEcho(const std::string& data, uint16_t sequence) {
   // resolved first (an address literal needs no lookup).
   std::string target = Host;
   try {
-    if (!target.empty()) {
-      target = SharedStack().ResolveHostName(target);
-      SetIPVersion(AddressFamilyOf(target));
-    }
+    if (!target.empty()) target = ResolveDestination(target);
   } catch (...) {
     CloseSocket();
     throw;
@@ -55,7 +52,11 @@ void TIdIcmpClient::SendEcho(const std::string& data, uint16_t sequence) {
   }
   status.RoundTripMs = ElapsedTicks(t0, CurrentTicks());
   echoStatus_ = status;
-  CloseSocket();
+  // The socket is kept for the next echo (opening and closing one cost as
+  // much as the echo itself), deaf meanwhile: nothing reaches it between
+  // echoes, and what reached it during this one carries this sequence
+  // number, which no later echo matches.
+  StopReceiving();
   if (OnReply) OnReply(this, echoStatus_);
   ++sequence_;  // wraps from 65535 to 0
 }

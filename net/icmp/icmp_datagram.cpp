@@ -1,6 +1,7 @@
 #include "net/icmp/icmp_datagram.h"
 
 #include <linux/errqueue.h>
+#include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -150,13 +151,27 @@ void PrepareIcmpDatagramSocket(TIdSocketHandle& socket) {
   socket.SetSocketOption(IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
 }
 
-void PrepareIcmp6RawSocket(TIdSocketHandle& socket) {
-  icmp6_filter filter;
-  ICMP6_FILTER_SETBLOCKALL(&filter);
-  for (const uint8_t type :
-       {icmp6EchoReply, icmp6EchoRequest, icmp6DestinationUnreachable, icmp6TimeExceeded})
-    ICMP6_FILTER_SETPASS(type, &filter);
-  socket.SetSocketOption(IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+void SetRawIcmpFilter(TIdSocketHandle& socket, bool answers) {
+  if (socket.IPVersion == Id_PF_INET6) {
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    if (answers)
+      for (const uint8_t type : {icmp6EchoReply, icmp6DestinationUnreachable, icmp6TimeExceeded})
+        ICMP6_FILTER_SETPASS(type, &filter);
+    socket.SetSocketOption(IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    return;
+  }
+  // A set bit blocks its type (Linux's ICMP_FILTER at level SOL_RAW).
+  uint32_t blocked = ~0u;
+  if (answers)
+    for (const uint8_t type : {icmpEchoReply, icmpDestinationUnreachable, icmpTimeExceeded})
+      blocked &= ~(1u << type);
+  socket.SetSocketOption(SOL_RAW, ICMP_FILTER, &blocked, sizeof blocked);
+}
+
+void PrepareIcmpRawSocket(TIdSocketHandle& socket) {
+  SetRawIcmpFilter(socket, true);
+  if (socket.IPVersion != Id_PF_INET6) return;
   const int32_t on = 1;
   socket.SetSocketOption(IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on);
 }

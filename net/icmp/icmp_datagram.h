@@ -17,11 +17,18 @@ namespace quillon {
 // reporting router) and IP_RECVTTL / IPV6_RECVHOPLIMIT.
 void PrepareIcmpDatagramSocket(TIdSocketHandle& socket);
 
-// Options of a raw ICMPv6 socket: an ICMP6_FILTER that passes only echo
-// requests and replies, destination-unreachable and time-exceeded messages
-// (neighbour discovery and router advertisements never reach the client),
-// and IPV6_RECVHOPLIMIT.
-void PrepareIcmp6RawSocket(TIdSocketHandle& socket);
+// Options of a raw ICMP or ICMPv6 socket (by `socket.IPVersion`): the
+// filter of SetRawIcmpFilter letting answers through and, for ICMPv6,
+// IPV6_RECVHOPLIMIT.
+void PrepareIcmpRawSocket(TIdSocketHandle& socket);
+
+// The kernel's filter of a raw ICMP (ICMP_FILTER) or ICMPv6 (ICMP6_FILTER)
+// socket. With `answers`, only echo replies, destination-unreachable and
+// time-exceeded messages pass (echo requests, our own among them,
+// neighbour discovery and router advertisements never reach the client);
+// without, nothing does (ICMP types from 32 up, which the IPv4 filter cannot
+// name, apart).
+void SetRawIcmpFilter(TIdSocketHandle& socket, bool answers);
 
 // Waits up to `timeoutMs` (WaitForever: no limit, 0: poll once) for an echo
 // reply or an ICMP error and writes it into `out` as IP header + ICMP

@@ -43,7 +43,7 @@ void TIdRawBase::OpenSocket() {
     if (icmp && TryOpenIcmpDatagram(protocol)) return;
     socket_->AllocateHandle(Id_SOCK_RAW, protocol);
     openKind_ = TIdRawSocketKind::Raw;
-    PrepareRawSocket(icmp && v6);
+    PrepareRawSocket(icmp);
     WidenReceiveQueue();
     return;
   }
@@ -57,7 +57,7 @@ void TIdRawBase::OpenSocket() {
         throw;
     }
     if (socket_->IsOpen()) {
-      PrepareRawSocket(icmp && v6);
+      PrepareRawSocket(icmp);
       return;
     }
   }
@@ -72,12 +72,13 @@ void TIdRawBase::OpenSocket() {
   }
 }
 
-// A raw ICMPv6 socket lets only echo replies and errors through (neighbour
-// discovery and router advertisements would otherwise arrive too).
-void TIdRawBase::PrepareRawSocket(bool icmp6) {
-  if (!icmp6) return;
+// A raw ICMP or ICMPv6 socket lets only echo replies and errors through:
+// requests (our own among them, on the way to a local address), neighbour
+// discovery and router advertisements are left to the kernel.
+void TIdRawBase::PrepareRawSocket(bool icmp) {
+  if (!icmp) return;
   try {
-    PrepareIcmp6RawSocket(*socket_);
+    PrepareIcmpRawSocket(*socket_);
   } catch (...) {
     socket_->ShutAndClose();
     throw;
@@ -122,10 +123,28 @@ void TIdRawBase::SetIPVersion(int family) {
   ipVersion_ = family;
 }
 
+bool TIdRawBase::OpenSocketFits() const {
+  if (openProtocol_ != Protocol) return false;
+  switch (SocketKind) {
+    case TIdRawSocketKind::Raw:
+      return openKind_ == TIdRawSocketKind::Raw;
+    case TIdRawSocketKind::IcmpDatagram:
+      return openKind_ == TIdRawSocketKind::IcmpDatagram;
+    default:
+      return true;
+  }
+}
+
 TIdSocketHandle& TIdRawBase::RawSocket() {
+  if (socket_->IsOpen() && !OpenSocketFits()) CloseSocket();
   if (!socket_->IsOpen()) {
     appliedTtl_.reset();
+    receiving_ = true;
     OpenSocket();
+    openProtocol_ = Protocol;
+  } else if (!receiving_) {
+    SetRawIcmpFilter(*socket_, true);
+    receiving_ = true;
   }
   // Linux refuses a time-to-live of 0 (EINVAL). A trace route starts its
   // counter there and raises it before the first probe, so 0 leaves the
@@ -146,6 +165,22 @@ void TIdRawBase::CloseSocket() {
   socket_->ShutAndClose();
 }
 
+void TIdRawBase::StopReceiving() {
+  if (!socket_->IsOpen() || !receiving_) return;
+  // The datagram kind only ever gets answers to its own requests.
+  if (openKind_ == TIdRawSocketKind::IcmpDatagram) return;
+  if (openProtocol_ != Id_IPPROTO_ICMP) {
+    CloseSocket();
+    return;
+  }
+  try {
+    SetRawIcmpFilter(*socket_, false);
+    receiving_ = false;
+  } catch (const EIdException&) {
+    CloseSocket();  // a closed socket receives nothing either
+  }
+}
+
 void TIdRawBase::SetPacketTtl(int ttl) {
   packetTtl_ = ttl;
   RawSocket();
@@ -155,9 +190,20 @@ void TIdRawBase::SetBufferSize(int size) {
   buffer_.resize(size > 0 ? static_cast<size_t>(size) : 0);
 }
 
+const std::string& TIdRawBase::ResolveDestination(const std::string& host) {
+  // An address text that the last resolution gave resolves to itself and
+  // needs no second look; anything else (a name above all) is resolved.
+  if (resolved_.empty() || host != resolved_) {
+    resolved_.clear();
+    resolved_ = SharedStack().ResolveHostName(host);
+    resolvedFamily_ = AddressFamilyOf(resolved_);
+  }
+  SetIPVersion(resolvedFamily_);
+  return resolved_;
+}
+
 void TIdRawBase::SendPacket(const std::string& host, int port, const uint8_t* bytes, int count) {
-  const std::string ip = SharedStack().ResolveHostName(host);
-  SetIPVersion(AddressFamilyOf(ip));
+  const std::string& ip = ResolveDestination(host);
   RawSocket().SendDatagram(ip, port, bytes, count > 0 ? static_cast<size_t>(count) : 0);
 }
 

@@ -34,10 +34,17 @@ class TIdRawBase : public TIdComponent {
   TIdRawBase();
   ~TIdRawBase() override;
 
-  // The socket, opened on first use, with PacketTtl applied to it.
+  // The socket, opened on first use (and again when SocketKind, Protocol
+  // or the family asks for another one), receiving, with PacketTtl applied.
   TIdSocketHandle& RawSocket();
   // Closes the socket; the next RawSocket call opens a new one.
   void CloseSocket();
+  // Keeps the socket open for the next use but has the kernel deliver
+  // nothing more to it until then: a raw ICMP socket kept between echoes
+  // takes no copy of the machine's ICMP traffic meanwhile. A raw socket of
+  // another protocol is closed instead; a datagram socket, which only gets
+  // answers to its own requests, is left as it is.
+  void StopReceiving();
 
   int PacketTtl() const { return packetTtl_; }
   // Stores the value and applies it at once (opening the socket if needed).
@@ -49,6 +56,9 @@ class TIdRawBase : public TIdComponent {
 
   // Resolves `host` and sends `count` bytes to it.
   virtual void SendPacket(const std::string& host, int port, const uint8_t* bytes, int count);
+  // The address text `host` stands for (ResolveHostName, on every call for
+  // a name), with the family switched to its own.
+  const std::string& ResolveDestination(const std::string& host);
   // One datagram within `timeout` ms (negative: ReceiveTimeout, 0: poll once)
   // laid out as a raw socket delivers it: its byte count, 0 when nothing came,
   // -1 on a socket failure (for the caller to check).
@@ -72,11 +82,14 @@ class TIdRawBase : public TIdComponent {
 
  private:
   void OpenSocket();
+  // Whether the open socket is of the kind and protocol asked for now.
+  bool OpenSocketFits() const;
   // Opens the ICMP datagram kind of `protocol` (ICMP or ICMPv6); false when
   // the kernel refuses it.
   bool TryOpenIcmpDatagram(int protocol);
-  // Sets up a freshly opened raw socket (the ICMPv6 filter when `icmp6`).
-  void PrepareRawSocket(bool icmp6);
+  // Sets up a freshly opened raw socket (the ICMP or ICMPv6 filter when
+  // `icmp`).
+  void PrepareRawSocket(bool icmp);
   void WidenReceiveQueue();
 
   std::unique_ptr<TIdSocketHandle> socket_;
@@ -84,6 +97,10 @@ class TIdRawBase : public TIdComponent {
   int packetTtl_ = 128;
   std::optional<int> appliedTtl_;  // the value the open socket carries
   TIdRawSocketKind openKind_ = TIdRawSocketKind::Automatic;
+  int openProtocol_ = 0;  // Protocol when the socket was opened
+  std::string resolved_;  // the last address ResolveDestination gave
+  int resolvedFamily_ = Id_PF_INET;
+  bool receiving_ = true;  // false after StopReceiving, until the next use
   int ipVersion_ = Id_PF_INET;
 };
 

@@ -5,7 +5,6 @@
 #include "net/icmp/icmp_headers.h"
 #include "net/socket/address_text.h"
 #include "net/socket/byte_reader.h"
-#include "net/socket/text_helpers.h"
 
 namespace quillon {
 namespace {
@@ -57,6 +56,22 @@ std::optional<EchoIds> ReadQuotedEcho6Ids(ByteReader& reader, size_t at) {
   }
 }
 
+// The dotted decimal text of four address bytes, written by hand: it is
+// made for every answer, and formatting through printf cost more than the
+// rest of the classification.
+std::string DottedText(std::span<const uint8_t> b) {
+  std::string text;
+  text.reserve(15);
+  for (size_t i = 0; i < 4; ++i) {
+    if (i > 0) text += '.';
+    const unsigned v = b[i];
+    if (v >= 100) text += static_cast<char>('0' + v / 100);
+    if (v >= 10) text += static_cast<char>('0' + v / 10 % 10);
+    text += static_cast<char>('0' + v % 10);
+  }
+  return text;
+}
+
 }  // namespace
 
 TReplyStatus TimedOutStatus(uint16_t sequence, const char* noAddress) {
@@ -92,8 +107,10 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
+    // Only a reply answers: a raw socket also sees requests, our own (to a
+    // local address, even one that does not answer) and anyone's that carry
+    // our identifier and sequence.
     case icmpEchoReply:
-    case icmpEchoRequest:  // our own request, as a raw socket sees it on loopback
       outcome = roEchoReply;
       ids = ReadEchoIds(reader, headerLength);
       break;
@@ -106,8 +123,8 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEchoIds(reader, headerLength);
       break;
     default:
-      // Timestamp and information requests, redirects, parameter problems:
-      // none of them answers an echo, even when it quotes ours.
+      // Echo, timestamp and information requests, redirects, parameter
+      // problems: none of them answers an echo, even when it quotes ours.
       return false;
   }
   status.Outcome = outcome;
@@ -119,7 +136,7 @@ bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
   reader.seek(ip_header::kSourceAddress);
   const auto source = reader.readBytes(4);
   status.ByteCount = static_cast<int32_t>(message.size());
-  status.SourceAddress = Sprintf("%u.%u.%u.%u", source[0], source[1], source[2], source[3]);
+  status.SourceAddress = DottedText(source);
   status.IcmpType = type;
   status.IcmpCode = code;
   status.Sequence = ids->sequence;
@@ -148,8 +165,7 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
   ReplyOutcome outcome;
   std::optional<EchoIds> ids;
   switch (type) {
-    case icmp6EchoReply:
-    case icmp6EchoRequest:  // our own request, as a raw socket sees it on loopback
+    case icmp6EchoReply:  // a request (128) answers nothing, as over IPv4
       outcome = roEchoReply;
       ids = ReadEchoIds(reader, ip6_header::kSize);
       break;
@@ -159,8 +175,9 @@ bool ClassifyReply6(std::span<const uint8_t> message, uint16_t sequence,
       ids = ReadQuotedEcho6Ids(reader, ip6_header::kSize);
       break;
     default:
-      // Packet too big, parameter problems, neighbour discovery, router
-      // advertisements, multicast listener messages: no answer to an echo.
+      // Echo requests, packet too big, parameter problems, neighbour
+      // discovery, router advertisements, multicast listener messages: no
+      // answer to an echo.
       return false;
   }
   status.Outcome = outcome;

@@ -40,10 +40,11 @@ TReplyStatus TimedOutStatus(uint16_t sequence, const char* noAddress = "0.0.0.0"
 // (IPv4 header, then the ICMP message). An empty message means nothing came
 // in time and yields the time-out status. Returns true when the message is
 // provably the answer to the request carrying `sequence` (and, when given,
-// `identifier`): an echo reply with them, or an unreachable or time-exceeded
-// message quoting them; `status` is then filled. Every other message (too
-// short for its headers, of another type, about another request) gives false
-// and the wait goes on.
+// `identifier`): an echo reply (type 0) with them, or an unreachable or
+// time-exceeded message quoting them; `status` is then filled. Every other
+// message (too short for its headers, of another type, an echo request even
+// with our identifier and sequence, about another request) gives false and
+// the wait goes on.
 bool ClassifyReply(std::span<const uint8_t> message, uint16_t sequence,
                    std::optional<uint16_t> identifier, TReplyStatus& status);
 

@@ -1,7 +1,6 @@
 #include "net/socket/address_text.h"
 
-#include <cstdio>
-#include <vector>
+#include <algorithm>
 
 namespace quillon {
 namespace {
@@ -33,9 +32,21 @@ bool ParseDottedTail(std::string_view text, uint8_t out[4]) {
   return at == text.size();
 }
 
+// Up to eight 16-bit groups, in a fixed place (an address is parsed on
+// every datagram an echo or query sends; no allocation is needed).
+struct Groups {
+  uint16_t value[8];
+  size_t count = 0;
+  bool Add(uint16_t v) {
+    if (count == 8) return false;
+    value[count++] = v;
+    return true;
+  }
+};
+
 // The groups of one side of "::" (or of the whole address): 16-bit values,
 // a dotted tail counting as two. False on any malformed group.
-bool ParseGroups(std::string_view text, bool tailAllowed, std::vector<uint16_t>& out) {
+bool ParseGroups(std::string_view text, bool tailAllowed, Groups& out) {
   if (text.empty()) return true;
   size_t at = 0;
   for (;;) {
@@ -46,9 +57,8 @@ bool ParseGroups(std::string_view text, bool tailAllowed, std::vector<uint16_t>&
     if (last && tailAllowed && group.find('.') != std::string_view::npos) {
       uint8_t v4[4];
       if (!ParseDottedTail(group, v4)) return false;
-      out.push_back(static_cast<uint16_t>(v4[0] << 8 | v4[1]));
-      out.push_back(static_cast<uint16_t>(v4[2] << 8 | v4[3]));
-      return true;
+      return out.Add(static_cast<uint16_t>(v4[0] << 8 | v4[1])) &&
+             out.Add(static_cast<uint16_t>(v4[2] << 8 | v4[3]));
     }
     if (group.empty() || group.size() > 4) return false;
     unsigned value = 0;
@@ -57,7 +67,7 @@ bool ParseGroups(std::string_view text, bool tailAllowed, std::vector<uint16_t>&
       if (h < 0) return false;
       value = value << 4 | static_cast<unsigned>(h);
     }
-    out.push_back(static_cast<uint16_t>(value));
+    if (!out.Add(static_cast<uint16_t>(value))) return false;
     if (last) return true;
     at = colon + 1;
   }
@@ -87,21 +97,21 @@ std::optional<TIdIPv6Address> ParseIPv6(std::string_view text) {
   }
   if (text.size() > 45 || text.find(':') == std::string_view::npos) return std::nullopt;
 
-  std::vector<uint16_t> head;
-  std::vector<uint16_t> tail;
+  Groups head;
+  Groups tail;
   const size_t gap = text.find("::");
   if (gap == std::string_view::npos) {
-    if (!ParseGroups(text, true, head) || head.size() != 8) return std::nullopt;
+    if (!ParseGroups(text, true, head) || head.count != 8) return std::nullopt;
   } else {
     if (text.find("::", gap + 1) != std::string_view::npos) return std::nullopt;
     // "::" stands for one or more zero groups, so at most seven are written.
     if (!ParseGroups(text.substr(0, gap), false, head) ||
-        !ParseGroups(text.substr(gap + 2), true, tail) || head.size() + tail.size() > 7)
+        !ParseGroups(text.substr(gap + 2), true, tail) || head.count + tail.count > 7)
       return std::nullopt;
   }
-  std::vector<uint16_t> groups = head;
-  groups.resize(8 - tail.size(), 0);
-  groups.insert(groups.end(), tail.begin(), tail.end());
+  uint16_t groups[8] = {};
+  std::copy(head.value, head.value + head.count, groups);
+  std::copy(tail.value, tail.value + tail.count, groups + 8 - tail.count);
   for (size_t i = 0; i < 8; ++i) {
     result.Bytes[2 * i] = static_cast<uint8_t>(groups[i] >> 8);
     result.Bytes[2 * i + 1] = static_cast<uint8_t>(groups[i] & 0xFF);
@@ -116,16 +126,32 @@ bool IsIPv6Literal(std::string_view text) {
 std::string IPv6ToText(const TIdIPv6Bytes& b, std::string_view zone) {
   uint16_t groups[8];
   for (size_t i = 0; i < 8; ++i) groups[i] = static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1]);
+  // Written by hand into one reserved string: the text of every reply's
+  // source address is made here.
   std::string out;
-  char part[8];
+  out.reserve(kMaxIPv6TextLength);
+  const auto decimal = [&out](unsigned v) {
+    if (v >= 100) out += static_cast<char>('0' + v / 100);
+    if (v >= 10) out += static_cast<char>('0' + v / 10 % 10);
+    out += static_cast<char>('0' + v % 10);
+  };
+  const auto hex = [&out](unsigned v) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const unsigned digit = v >> shift & 0xF;
+      if (digit == 0 && !started && shift > 0) continue;
+      started = true;
+      out += kDigits[digit];
+    }
+  };
   const bool mapped = groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 &&
                       groups[4] == 0 && groups[5] == 0xFFFF;
   if (mapped) {
-    std::snprintf(part, sizeof part, "%u", b[12]);
-    out = "::ffff:" + std::string(part);
-    for (size_t i = 13; i < 16; ++i) {
-      std::snprintf(part, sizeof part, ".%u", b[i]);
-      out += part;
+    out = "::ffff:";
+    for (size_t i = 12; i < 16; ++i) {
+      if (i > 12) out += '.';
+      decimal(b[i]);
     }
   } else {
     // The longest run of zero groups, at least two long; the first wins a tie.
@@ -151,8 +177,7 @@ std::string IPv6ToText(const TIdIPv6Bytes& b, std::string_view zone) {
         continue;
       }
       if (!out.empty() && out.back() != ':') out += ':';
-      std::snprintf(part, sizeof part, "%x", groups[i]);
-      out += part;
+      hex(groups[i]);
     }
   }
   if (!zone.empty()) {

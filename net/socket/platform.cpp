@@ -426,7 +426,9 @@ bool ResolveName(const std::string& host, int family, std::vector<sockaddr_stora
     return false;
   }
   for (addrinfo* p = res; p; p = p->ai_next) {
-    if (p->ai_family != family || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    const bool wanted = family == AF_UNSPEC ? p->ai_family == AF_INET || p->ai_family == AF_INET6
+                                            : p->ai_family == family;
+    if (!wanted || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
     sockaddr_storage a{};
     std::memcpy(&a, p->ai_addr, p->ai_addrlen);
     out.push_back(a);

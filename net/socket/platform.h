@@ -109,8 +109,10 @@ int SockName(int fd, sockaddr_storage& addr);
 int Wait(std::vector<int>* readFds, std::vector<int>* writeFds, std::vector<int>* errorFds,
          int timeoutMs);
 
-// Name lookup of one family (AF_INET or AF_INET6), thread-safe: the
-// addresses in the resolver's order. False with LastError set on failure.
+// Name lookup of one family (AF_INET or AF_INET6), or of both at once
+// (AF_UNSPEC: one lookup, as the system makes it, so that a hosts-file entry
+// of either family answers for the name), thread-safe: the addresses in the
+// resolver's order. False with LastError set on failure.
 bool ResolveName(const std::string& host, int family, std::vector<sockaddr_storage>& out);
 // Reverse lookup of an IPv4 or IPv6 address (in6.arpa for IPv6).
 bool ResolveAddress(in_addr address, std::string& name);

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "net/socket/error_text.h"
 #include "net/socket/exceptions.h"
@@ -38,27 +41,43 @@ sockaddr_storage MakeRecord(int family, uint32_t addressNet, int port) {
   return storage;
 }
 
-// An IPv6 record; false (with the invalid-argument error set) when `ip` is
-// neither empty (any address) nor IPv6 text. A zone names an interface or
-// gives its index.
-bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
+// The scope id a zone stands for: its number, or the index of the
+// interface it names (0 when there is none).
+uint32_t ScopeIdOf(const std::string& zone) {
+  if (zone.empty()) return 0;
+  const int64_t numeric = StrToInt64Def(zone, -1);
+  return numeric >= 0 && numeric <= 0xFFFFFFFF ? static_cast<uint32_t>(numeric)
+                                               : platform::InterfaceIndex(zone);
+}
+
+// An IPv6 record of `parsed` (the any-address when there is none).
+sockaddr_storage MakeRecord6(const TIdIPv6Address* parsed, int port) {
+  sockaddr_storage storage;
   std::memset(&storage, 0, sizeof storage);
   auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
   a->sin6_family = AF_INET6;
   a->sin6_port = htons(static_cast<uint16_t>(port));
-  if (ip.empty()) return true;  // in6addr_any
+  if (parsed) {
+    std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
+    a->sin6_scope_id = ScopeIdOf(parsed->Zone);
+  }
+  return storage;
+}
+
+// An IPv6 record; false (with the invalid-argument error set) when `ip` is
+// neither empty (any address) nor IPv6 text. A zone names an interface or
+// gives its index.
+bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
+  if (ip.empty()) {
+    storage = MakeRecord6(nullptr, port);  // in6addr_any
+    return true;
+  }
   const auto parsed = ParseIPv6(ip);
   if (!parsed) {
     platform::SetLastError(kInvalidArgument);
     return false;
   }
-  std::memcpy(&a->sin6_addr, parsed->Bytes.data(), 16);
-  if (!parsed->Zone.empty()) {
-    const int64_t numeric = StrToInt64Def(parsed->Zone, -1);
-    a->sin6_scope_id = numeric >= 0 && numeric <= 0xFFFFFFFF
-                           ? static_cast<uint32_t>(numeric)
-                           : platform::InterfaceIndex(parsed->Zone);
-  }
+  storage = MakeRecord6(&*parsed, port);
   return true;
 }
 
@@ -66,7 +85,11 @@ bool MakeRecord6(const std::string& ip, int port, sockaddr_storage& storage) {
 // Empty text is the any-address where `emptyIsAny` (binding).
 bool MakeAnyRecord(TIdStack& stack, int family, const std::string& ip, int port, bool emptyIsAny,
                    sockaddr_storage& out) {
-  if (family == Id_PF_INET6 || IsIPv6Literal(ip)) return MakeRecord6(ip, port, out);
+  if (family == Id_PF_INET6) return MakeRecord6(ip, port, out);
+  if (const auto v6 = ParseIPv6(ip)) {
+    out = MakeRecord6(&*v6, port);
+    return true;
+  }
   out = MakeRecord(family, emptyIsAny && ip.empty() ? INADDR_ANY : stack.TextToAddress32(ip), port);
   return true;
 }
@@ -139,7 +162,12 @@ std::string TIdStack::ResolveHostName(const std::string& host, int family) {
     CheckSocketResult(Id_SOCKET_ERROR);
     return {};
   };
-  if (UpperCase(host) == "LOCALHOST") return family == Id_PF_INET6 ? "::1" : "127.0.0.1";
+  constexpr std::string_view kLocalhost = "LOCALHOST";
+  const bool localhost =
+      host.size() == kLocalhost.size() &&
+      std::equal(host.begin(), host.end(), kLocalhost.begin(),
+                 [](char c, char upper) { return (c >= 'a' && c <= 'z' ? c - 32 : c) == upper; });
+  if (localhost) return family == Id_PF_INET6 ? "::1" : "127.0.0.1";
   if (IsAddressLiteral(host)) return family == Id_PF_INET6 ? notFound() : host;
   if (const auto v6 = ParseIPv6(host)) {
     if (family == Id_PF_INET) return notFound();
@@ -152,7 +180,30 @@ bool TIdStack::IsIPLiteral(const std::string& text) {
   return IsAddressLiteral(text) || IsIPv6Literal(text);
 }
 
+bool TIdStack::SameAddress(const std::string& a, const std::string& b) {
+  // The reading of IsAddressLiteral and TextToAddress: four numbers 0..255.
+  const auto v4 = [](const std::string& text) -> std::optional<TIdAddressBytes> {
+    std::string rest = text;
+    TIdAddressBytes bytes{};
+    for (size_t i = 0; i < 4; ++i) {
+      const int v = StrToIntDef(i < 3 ? SplitOff(rest, ".") : rest, -1);
+      if (v < 0 || v > 255) return std::nullopt;
+      bytes[i] = static_cast<uint8_t>(v);
+    }
+    return bytes;
+  };
+  if (const auto a4 = v4(a)) {
+    const auto b4 = v4(b);
+    return b4 && *a4 == *b4;
+  }
+  const auto a6 = ParseIPv6(a);
+  const auto b6 = ParseIPv6(b);
+  return a6 && b6 && a6->Bytes == b6->Bytes && ScopeIdOf(a6->Zone) == ScopeIdOf(b6->Zone);
+}
+
 bool TIdStack::IsAddressLiteral(const std::string& text) {
+  // No part with a colon converts to a number: IPv6 text is refused at once.
+  if (text.find(':') != std::string::npos) return false;
   std::string rest = text;
   std::string parts[4];
   for (int i = 0; i < 3; ++i) parts[i] = SplitOff(rest, ".");
@@ -169,6 +220,29 @@ std::string TIdStack::AddressToText(const TIdAddressBytes& b) {
 }
 
 TIdAddressBytes TIdStack::TextToAddress(const std::string& ip) {
+  // Plain dotted decimal (what every datagram's destination is) is read
+  // here at once, to the same bytes as below; any other text goes the long way.
+  TIdAddressBytes fast{};
+  size_t part = 0, digits = 0;
+  unsigned value = 0;
+  bool plain = !ip.empty();
+  for (const char c : ip) {
+    if (c >= '0' && c <= '9' && digits < 3) {
+      value = value * 10 + static_cast<unsigned>(c - '0');
+      ++digits;
+    } else if (c == '.' && digits > 0 && part < 3) {
+      fast[part++] = static_cast<uint8_t>(value);
+      value = 0;
+      digits = 0;
+    } else {
+      plain = false;
+      break;
+    }
+  }
+  if (plain && part == 3 && digits > 0) {
+    fast[3] = static_cast<uint8_t>(value);
+    return fast;
+  }
   std::string rest = ip;
   TIdAddressBytes out{};
   for (int i = 0; i < 3; ++i) out[i] = static_cast<uint8_t>(StrToInt(SplitOff(rest, ".")));
@@ -246,16 +320,14 @@ std::string TIdStackPosix::HostAddressOf(const std::string& host, int family) {
       CheckSocketResult(Id_SOCKET_ERROR);
     return RecordText(addresses.front());
   }
-  // IPv4 first, exactly as an IPv4-only lookup; a name with no IPv4 address
-  // at all is tried for IPv6. Any other failure, or none of either family,
-  // is reported as the IPv4 lookup's failure.
-  if (platform::ResolveName(host, AF_INET, addresses)) return RecordText(addresses.front());
-  const int v4Failure = platform::LastError();
-  if (v4Failure == kHostNotFound && platform::ResolveName(host, AF_INET6, addresses))
-    return RecordText(addresses.front());
-  platform::SetLastError(v4Failure);
-  CheckSocketResult(Id_SOCKET_ERROR);
-  return {};
+  // One lookup for both families, as the system's own rule has it: the
+  // hosts file first, and what it says of a name (an IPv6 address only, say)
+  // is not overruled by DNS records of the other family. Among the answers
+  // the first IPv4 address is preferred, else the first IPv6 one.
+  if (!platform::ResolveName(host, AF_UNSPEC, addresses)) CheckSocketResult(Id_SOCKET_ERROR);
+  for (const sockaddr_storage& a : addresses)
+    if (a.ss_family == AF_INET) return RecordText(a);
+  return RecordText(addresses.front());
 }
 
 std::string TIdStackPosix::LocalHostName() {

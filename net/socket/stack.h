@@ -47,9 +47,9 @@ class TIdStack {
   virtual int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockConnect(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
-  // The first address of `host`: with Id_PF_UNSPEC an IPv4 one when the
-  // name has any, else an IPv6 one; with Id_PF_INET or Id_PF_INET6 one of
-  // that family only.
+  // The first address of `host`: with Id_PF_UNSPEC one lookup for both
+  // families, whose first IPv4 answer is taken, else its first IPv6 one;
+  // with Id_PF_INET or Id_PF_INET6 one of that family only.
   virtual std::string HostAddressOf(const std::string& host, int family = Id_PF_UNSPEC) = 0;
   virtual std::string LocalHostName() = 0;
   virtual std::string HostNameOf(const std::string& ip) = 0;
@@ -100,6 +100,11 @@ class TIdStack {
   static bool IsAddressLiteral(const std::string& text);
   // True for IPv4 or IPv6 address text.
   static bool IsIPLiteral(const std::string& text);
+  // True when two address texts name the same address: IPv4 by its four
+  // bytes, IPv6 by its sixteen bytes and its scope, a zone given by
+  // interface name or by index ("fe80::1%eth0" is "fe80::1%2" when eth0 has
+  // index 2). Texts that are no address are never the same.
+  static bool SameAddress(const std::string& a, const std::string& b);
   // The address as one 32-bit value holding the four bytes in network order.
   uint32_t TextToAddress32(const std::string& ip);
 

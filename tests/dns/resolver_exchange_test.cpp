@@ -1,19 +1,24 @@
 // The resolver against a scripted UDP server on loopback: the round trip,
 // time-outs, fresh IDs, stale datagrams, and replies from other senders.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/dns/dns_error.h"
 #include "net/dns/resolver.h"
 #include "tests/dns/dns_test_util.h"
+#include "tests/support/support.h"
 
 namespace quillon {
 namespace {
@@ -213,6 +218,135 @@ TEST_F(ExchangeTest, AnIPv6ServerIsAskedOverIPv6WithTheSameSenderFilter) {
     ASSERT_EQ(resolver_.Results().Count(), 1);
     EXPECT_EQ(Mx(0).MxPreference, 20);
   }
+}
+
+// Two namespaces joined by a link; the server's end holds fe80::53 and
+// fe80::54. The server answers each query twice on its port: first from
+// fe80::54 (preference 99), then from fe80::53 (preference 10). The
+// neighbours are written in (neighbour discovery may take a second on a
+// fresh link) and no other link-local address is made.
+class LinkLocalDnsServer {
+ public:
+  LinkLocalDnsServer() {
+    const std::string c = "ip -n " + client_.name() + " ", s = "ip -n " + server_.name() + " ";
+    const char* kClientMac = "02:00:00:00:00:01";
+    const char* kServerMac = "02:00:00:00:00:53";
+    for (const std::string& step :
+         {c + "link add c0 address " + kClientMac + " type veth peer name s0 address " +
+              kServerMac + " netns " + server_.name(),
+          c + "link set c0 addrgenmode none", s + "link set s0 addrgenmode none",
+          c + "addr add fe80::1/64 dev c0 nodad", s + "addr add fe80::53/64 dev s0 nodad",
+          s + "addr add fe80::54/64 dev s0 nodad",
+          c + "neigh add fe80::53 lladdr " + kServerMac + " dev c0 nud permanent",
+          c + "neigh add fe80::54 lladdr " + kServerMac + " dev c0 nud permanent",
+          s + "neigh add fe80::1 lladdr " + kClientMac + " dev s0 nud permanent",
+          c + "link set c0 up", s + "link set s0 up"}) {
+      std::string out;
+      if (test::Run(step, &out) != 0) {
+        failure_ = step + ": " + out;
+        return;
+      }
+    }
+    thread_ = std::thread([this] { Serve(); });
+    for (int i = 0; i < 400 && port_.load() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (port_.load() <= 0) failure_ = "the server did not start";
+  }
+  ~LinkLocalDnsServer() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  const std::string& failure() const { return failure_; }
+  const test::NetNs& client() const { return client_; }
+  int port() const { return port_.load(); }
+
+ private:
+  void Serve() {
+    if (!server_.EnterFromThisThread()) {
+      port_.store(-1);
+      return;
+    }
+    const unsigned link = ::if_nametoindex("s0");
+    int fds[2] = {-1, -1};  // fe80::53, fe80::54
+    int port = 0;
+    for (int i = 0; i < 2; ++i) {
+      fds[i] = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 a{};
+      a.sin6_family = AF_INET6;
+      ::inet_pton(AF_INET6, i == 0 ? "fe80::53" : "fe80::54", &a.sin6_addr);
+      a.sin6_scope_id = link;
+      a.sin6_port = htons(static_cast<uint16_t>(port));
+      if (::bind(fds[i], reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        port_.store(-1);
+        return;
+      }
+      socklen_t length = sizeof a;
+      ::getsockname(fds[i], reinterpret_cast<sockaddr*>(&a), &length);
+      port = ntohs(a.sin6_port);
+    }
+    port_.store(port);
+    for (int round = 0; round < 50 && !stop_.load(); ++round) {  // bounded
+      pollfd p{fds[0], POLLIN, 0};
+      if (::poll(&p, 1, 100) != 1) continue;
+      char buf[512];
+      sockaddr_in6 from{};
+      socklen_t fromLength = sizeof from;
+      const ssize_t n =
+          ::recvfrom(fds[0], buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+      if (n < 12) continue;
+      const std::string query(buf, static_cast<size_t>(n));
+      const std::string decoy = MxAnswer(query, 99);
+      const std::string real = MxAnswer(query, 10);
+      ::sendto(fds[1], decoy.data(), decoy.size(), 0, reinterpret_cast<sockaddr*>(&from),
+               fromLength);
+      ::sendto(fds[0], real.data(), real.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+    }
+    for (int fd : fds) ::close(fd);
+  }
+
+  test::NetNs client_{"qdc"};
+  test::NetNs server_{"qds"};
+  std::string failure_;
+  std::atomic<int> port_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A link-local server as resolv.conf may name it: its zone by interface name
+// or by index, in any spelling of the address. The reply comes back with
+// the interface's scope, and is the server's whatever the zone's form; the
+// same port from another address of the link is passed over.
+TEST(LinkLocalServer, ZoneByNameOrIndexReachesTheServerAndItsReplyCounts) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root: network namespaces";
+  LinkLocalDnsServer world;
+  ASSERT_EQ(world.failure(), "");
+  std::vector<std::string> problems;
+  std::thread client([&] {
+    if (!world.client().EnterFromThisThread()) {
+      problems.push_back("cannot enter the client namespace");
+      return;
+    }
+    const std::string index = std::to_string(::if_nametoindex("c0"));
+    for (const std::string& host :
+         {std::string("fe80::53%c0"), "fe80::53%" + index, "FE80:0::53%" + index}) {
+      TIdDNSResolver resolver;
+      resolver.Host = host;
+      resolver.Port = world.port();
+      resolver.ReceiveTimeout = 1000;
+      resolver.QueryRecords = {qtMX};
+      try {
+        resolver.RunQuery("example.com");
+        const auto* mx = resolver.Results().Count() == 1
+                             ? dynamic_cast<const TMXRecord*>(&resolver.Results()[0])
+                             : nullptr;
+        if (!mx || mx->MxPreference != 10) problems.push_back(host + ": not the server's answer");
+      } catch (const EIdException& e) {
+        problems.push_back(host + ": " + e.message());
+      }
+    }
+  });
+  client.join();
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
 }
 
 }  // namespace

@@ -192,15 +192,17 @@ TEST_F(CliWorld, TraceIntoADroppingNetworkStopsAfterTwoTimeOuts) {
   EXPECT_LT(r.elapsed.count(), 14000);
 }
 
-// The public address as the web service sees it, and the local address;
-// with the service gone, "Offline" and status 1, the local address still.
+// The public address as the what-is-my-address services see it, and the
+// local address; with every service refusing, "Offline" and status 1, the
+// local address still. (tests/e2e/info_e2e_test.cpp has the other cases.)
 TEST_F(CliWorld, InfoShowsPublicAndLocalAddress) {
   const std::string client = world_->fact("CLIENT_ADDR");
   RunResult r = Cli({"info"});
   EXPECT_EQ(r.status, 0) << r.errors;
   EXPECT_LINES(r, {"Online\t" + client, "Local\t" + client});
 
-  ASSERT_TRUE(world_->StopWebServer());
+  for (const char* service : {"WHOAMI_OPENDNS", "WHOAMI_GOOGLE", "WHOAMI_CLOUDFLARE", "WHOAMI_IPIFY"})
+    ASSERT_TRUE(world_->SetWhoami(world_->fact(service), "refuse")) << service;
   r = Cli({"info"});
   EXPECT_EQ(r.status, 1);
   EXPECT_LINES(r, {"Offline\t", "Local\t" + client});

@@ -33,6 +33,7 @@
 
 #include "app/window/form1.h"
 #include "app/lookup/lookup_operations.h"
+#include "app/lookup/public_address_sources.h"
 
 namespace {
 
@@ -116,8 +117,12 @@ int main(int argc, char** argv) {
       steps.push_back(a);
   }
 
+  // As the program builds it: the public-address sources in force.
   quillon::TForm1 form([](quillon::TLookupView& view) {
-    return std::make_unique<quillon::TLookupOperations>(view);
+    auto operations = std::make_unique<quillon::TLookupOperations>(view);
+    operations->PublicAddressSources =
+        quillon::ConfiguredPublicAddressSources(stderr, "e2e_window_driver");
+    return operations;
   });
   form.show();
   form.activateWindow();

@@ -1,4 +1,4 @@
-# The end-to-end world's whois server and the helper library that brings the
+# The end-to-end world's whois and what-is-my-address servers and the helper library that brings the
 # world up and runs programs in it; used by the e2e tests and by the window
 # benchmarks (whose Release build has no tests). The whois server always
 # lands in <build>/tests/e2e/.
@@ -13,20 +13,13 @@ function(quillon_e2e_world_targets)
   set_target_properties(e2e_whois_server PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/e2e)
 
-  # The public-address host is the one in the application's URL constant.
-  file(GLOB_RECURSE app_sources ${PROJECT_SOURCE_DIR}/app/*.h ${PROJECT_SOURCE_DIR}/app/*.cpp)
-  set(public_host "")
-  foreach(f IN LISTS app_sources)
-    file(STRINGS ${f} hits REGEX "http://[^/\"]+/misc/ip\\.php")
-    if(hits AND NOT public_host)
-      list(GET hits 0 hit)
-      string(REGEX REPLACE ".*http://([^/\"]+)/misc/ip\\.php.*" "\\1" public_host "${hit}")
-    endif()
-  endforeach()
-  if(NOT public_host)
-    set(public_host "ip.quillon.test")
-  endif()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${app_sources})
+  # Stand-ins for the public what-is-my-address services, beside it.
+  add_executable(e2e_whoami_server ${dir}/whoami_server.cpp)
+  target_link_libraries(e2e_whoami_server PRIVATE quillon_warnings)
+  set_target_properties(e2e_whoami_server PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/e2e)
+  # The host of the page that app/README.md's hosting recipe serves.
+  set(public_host "ip.quillon.test")
 
   add_library(quillon_e2e_world STATIC ${dir}/world.cpp)
   target_include_directories(quillon_e2e_world PUBLIC ${PROJECT_SOURCE_DIR})
@@ -41,5 +34,5 @@ function(quillon_e2e_world_targets)
     QUILLON_E2E_CLI="${cli}"
     QUILLON_E2E_WHOIS_SERVER="$<TARGET_FILE:e2e_whois_server>"
     QUILLON_E2E_WORLD_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/e2e-world.sh")
-  add_dependencies(quillon_e2e_world e2e_whois_server)
+  add_dependencies(quillon_e2e_world e2e_whois_server e2e_whoami_server)
 endfunction()

@@ -111,6 +111,11 @@ RunResult World::Exec(const std::vector<std::string>& argv, std::chrono::seconds
     if (!env.count(kv.substr(0, kv.find('=')))) envStrings.push_back(kv);
   }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  // Nothing run in the world reads or writes the user's own settings.
+  if (!env.count("XDG_CONFIG_HOME")) {
+    std::erase_if(envStrings, [](const std::string& kv) { return kv.rfind("XDG_CONFIG_HOME=", 0) == 0; });
+    envStrings.push_back("XDG_CONFIG_HOME=" + fact("STATE") + "/config");
+  }
   std::vector<char*> cenv;
   for (auto& e : envStrings) cenv.push_back(e.data());
   cenv.push_back(nullptr);
@@ -210,6 +215,20 @@ bool World::StopWebServer() const {
   if (::kill(static_cast<pid_t>(pid), SIGTERM) != 0) return false;
   for (int i = 0; i < 50 && ::kill(static_cast<pid_t>(pid), 0) == 0; ++i) ::usleep(100 * 1000);
   return ::kill(static_cast<pid_t>(pid), 0) != 0;
+}
+
+bool World::SetWhoami(const std::string& address, const std::string& mode) const {
+  const std::string path = fact("WHOAMI_DIR") + "/" + address;
+  if (fact("WHOAMI_DIR").empty() || address.empty()) return false;
+  std::ofstream(path + ".tmp") << mode << "\n";
+  if (std::rename((path + ".tmp").c_str(), path.c_str()) != 0) return false;
+  for (int i = 0; i < 60; ++i) {
+    std::ifstream in(path + ".applied");
+    std::string applied;
+    if (std::getline(in, applied) && applied == mode) return true;
+    ::usleep(50 * 1000);
+  }
+  return false;
 }
 
 std::string Show(const std::vector<std::string>& lines) {

@@ -44,7 +44,8 @@ class World {
   // The whois host name → its address in the world.
   const std::map<std::string, std::string>& whoisServers() const { return whois_; }
 
-  // Runs argv inside the client namespace, with at most `limit`.
+  // Runs argv inside the client namespace, with at most `limit`. Settings
+  // (XDG_CONFIG_HOME) are the world's own unless `env` names them.
   RunResult Exec(const std::vector<std::string>& argv, std::chrono::seconds limit,
                  const std::map<std::string, std::string>& env = {}) const;
   // Connections logged by the whois servers since the world came up. A
@@ -53,6 +54,10 @@ class World {
   std::vector<WhoisHit> WhoisHits(size_t expected = 0) const;
   // Ends the world's web server (for the off-line case).
   bool StopWebServer() const;
+  // Sets how the what-is-my-address service at `address` (a WHOAMI_* fact)
+  // behaves: "answer", "silent", "refuse", "lie ADDRESS" or "portal"; waits
+  // (up to 3 s) until it is in force.
+  bool SetWhoami(const std::string& address, const std::string& mode) const;
 
  private:
   std::string name_;
@@ -62,7 +67,7 @@ class World {
   std::map<std::string, std::string> whois_;
 };
 
-// The public-address host the application asks (from its URL constant).
+// The host of the world's hosted public-address page (/misc/ip.php).
 std::string PublicHost();
 // Paths of the programs under test; empty when not built.
 std::string CliPath();

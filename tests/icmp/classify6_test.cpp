@@ -30,8 +30,6 @@ TEST(ClassifyReply6, MatchingMessagesFillTheStatus) {
   const Case cases[] = {
       {"echo reply", WithIp6Header(EchoMessage({129, kId, kSeq}), "2001:db8:3::2", 61), kId,
        roEchoReply},
-      {"own request seen on loopback", WithIp6Header(EchoMessage({128, kId, kSeq}), "::1", 64), kId,
-       roEchoReply},
       {"unreachable", WithIp6Header(Error6Message(1, 0, {128, kId, kSeq}), "2001:db8:1::2", 64),
        kId, roUnreachable},
       {"time exceeded", WithIp6Header(Error6Message(3, 0, {128, kId, kSeq}), "2001:db8:1::2", 64),
@@ -70,6 +68,9 @@ TEST(ClassifyReply6, UnrelatedAndUnreadableMessagesAreIgnored) {
   const Case cases[] = {
       {"other sequence", WithIp6Header(EchoMessage({129, kId, kSeq + 1}), "2001:db8:3::2", 64)},
       {"other program", WithIp6Header(EchoMessage({129, 0x1111, kSeq}), "2001:db8:3::2", 64)},
+      // Our own request on the way to a local address, or anyone's copy.
+      {"echo request with our identifier and sequence",
+       WithIp6Header(EchoMessage({128, kId, kSeq}), "::1", 64)},
       {"error about another request",
        WithIp6Header(Error6Message(3, 0, {128, kId, 7}), "2001:db8:1::2", 64)},
       {"error quoting another protocol",

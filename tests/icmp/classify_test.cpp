@@ -29,8 +29,6 @@ TEST(ClassifyReply, MatchingMessagesFillTheStatus) {
   };
   const Case cases[] = {
       {"echo reply", WithIpHeader(EchoMessage({0, kId, kSeq}), "198.18.3.2", 61), kId, roEchoReply},
-      {"own request seen on loopback", WithIpHeader(EchoMessage({8, kId, kSeq}), "198.18.3.2", 61),
-       kId, roEchoReply},
       {"unreachable", WithIpHeader(ErrorMessage(3, 1, {8, kId, kSeq}), "198.18.3.2", 61), kId,
        roUnreachable},
       {"time exceeded", WithIpHeader(ErrorMessage(11, 0, {8, kId, kSeq}), "198.18.3.2", 61), kId,
@@ -128,7 +126,10 @@ TEST(ClassifyReply, UnreadableAndUnrelatedMessagesAreIgnored) {
       {"header length beyond the data", ihlBeyond},
       {"header length 0", ihlZero},
       // Types that never answer an echo, even when they quote ours or carry
-      // our identifier and sequence.
+      // our identifier and sequence: our own request as a raw socket sees it
+      // on the way to a local address, or anyone's copy of it.
+      {"echo request with our identifier and sequence",
+       WithIpHeader(EchoMessage({8, kId, kSeq}), "127.0.0.1", 64)},
       {"redirect quoting our request",
        WithIpHeader(ErrorMessage(5, 1, {8, kId, kSeq}), "10.0.0.1", 64)},
       {"parameter problem quoting our request",

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -63,12 +64,63 @@ TEST_F(KernelEcho, LoopbackOnBothKinds) {
         EXPECT_GT(seen[i].ReceivedTtl, 0);
         EXPECT_LT(seen[i].RoundTripMs, 1000u);
       }
-      // A raw socket sees our own request first; the datagram socket only
-      // gets the reply.
-      EXPECT_EQ(seen[0].IcmpType, kind == TIdRawSocketKind::Raw ? 8 : 0);
-      EXPECT_EQ(c.OpenSocketKind(), TIdRawSocketKind::Automatic) << "closed after the echo";
+      EXPECT_EQ(seen[0].IcmpType, 0) << "the kernel's reply, never our own request";
+      // The socket is kept for the next echo, and deaf until then: the
+      // echo of another client, which a listening raw socket would see,
+      // leaves nothing in it.
+      EXPECT_EQ(c.OpenSocketKind(), kind) << "kept after the echo";
+      TIdIcmpClient other;
+      other.SocketKind = kind;
+      other.Host = "127.0.0.1";
+      other.ReceiveTimeout = 1000;
+      other.SendEcho();
+      ASSERT_EQ(other.EchoStatus().Outcome, roEchoReply);
+      uint8_t buffer[256];
+      EXPECT_EQ(c.ReceivePacket(buffer, sizeof buffer, 0), 0);
+      c.SendEcho();
+      EXPECT_EQ(c.EchoStatus().Outcome, roEchoReply);
+      EXPECT_EQ(c.EchoStatus().Sequence, 3491);
     }
   });
+}
+
+// A raw socket receives every ICMP message of its namespace, our own echo
+// request included when it goes to a local address. With echo replies
+// switched off, that request is all that arrives: the echo must time out
+// rather than report the request (which carries our identifier and
+// sequence) as its reply. Switched back on, the kernel's reply counts.
+TEST_F(KernelEcho, RawSocketNeverTakesAnEchoRequestForTheReply) {
+  REQUIRE_ROOT();
+  NetNs ns("qil");
+  ASSERT_EQ(ns.Exec("ip addr add 198.18.0.1/32 dev lo && ip addr add 2001:db8::1/128 dev lo"), 0);
+  const char* hosts[] = {"127.0.0.1", "198.18.0.1", "::1", "2001:db8::1"};
+  for (const bool ignoring : {true, false}) {
+    const std::string value = ignoring ? "1" : "0";
+    ASSERT_EQ(ns.Exec("sysctl -q -w net.ipv4.icmp_echo_ignore_all=" + value +
+                      " net.ipv6.icmp.echo_ignore_all=" + value),
+              0);
+    RunInNamespace(ns, [&] {
+      for (const char* host : hosts) {
+        SCOPED_TRACE(std::string(host) + (ignoring ? ", echo ignored" : ", echo answered"));
+        TIdIcmpClient c;
+        c.SocketKind = TIdRawSocketKind::Raw;
+        c.Host = host;
+        c.ReceiveTimeout = 300;
+        c.SendEcho();
+        const TReplyStatus& s = c.EchoStatus();
+        const bool v6 = c.IPVersion() == Id_PF_INET6;
+        if (ignoring) {
+          EXPECT_EQ(s.Outcome, roTimedOut);
+          EXPECT_EQ(s.IcmpType, 0);
+          EXPECT_GE(s.RoundTripMs, 295u);
+        } else {
+          EXPECT_EQ(s.Outcome, roEchoReply);
+          EXPECT_EQ(s.IcmpType, v6 ? 129 : 0) << "the kernel's reply";
+          EXPECT_EQ(s.SourceAddress, host);
+        }
+      }
+    });
+  }
 }
 
 TEST_F(KernelEcho, ReceivePacketPollsOnceWhenTheTimeIsZeroOrDefaultZero) {

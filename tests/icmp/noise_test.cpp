@@ -1,8 +1,9 @@
 // ICMP messages that answer nothing, sent to the pinging machine while it
 // waits, on both socket kinds: a destination that sends redirects, parameter
-// problems, timestamp and information requests, short messages and a reply
-// of the wrong sequence before its real reply, and a router that keeps
-// sending such messages. Ping and trace must go on as if they were absent.
+// problems, timestamp and information requests, our own echo request sent
+// back, short messages and a reply of the wrong sequence before its real
+// reply, and a router that keeps sending such messages. Ping and trace must
+// go on as if they were absent.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -104,7 +105,8 @@ void AnswerAfterNoise(int fd, const std::atomic<bool>& stop) {
         {13, 0, 0, 0, request[4], request[5], request[6], request[7], 0, 0,
          0,  0, 0, 0, 0,          0,          0,          0,          0, 0},  // timestamp request
         {15, 0, 0, 0, request[4], request[5], request[6], request[7]},        // information request
-        {0, 0, 0, 0},                                                         // 4 bytes only
+        std::vector<uint8_t>(request, request + requestLength),  // our request, sent back
+        {0, 0, 0, 0},                                            // 4 bytes only
         wrongSequence,
     };
     for (const auto& m : noise) SendIcmp(fd, m, from.sin_addr);
@@ -194,9 +196,9 @@ TEST(IcmpNoise, PingAndTraceIgnoreMessagesThatAnswerNothing) {
 
 // ICMPv6 strangers sent to the client every 10 ms from router 1: neighbour
 // and router advertisements, packet-too-big and parameter-problem messages
-// quoting a request with our identifier and sequence, and another program's
-// echo replies carrying our sequence. Neither socket kind lets them end or
-// shorten a wait.
+// quoting a request with our identifier and sequence, echo requests carrying
+// both, and another program's echo replies carrying our sequence. Neither
+// socket kind lets them end or shorten a wait.
 void SprayClient6(int fd, const std::atomic<bool>& stop) {
   sockaddr_in6 to{};
   to.sin6_family = AF_INET6;
@@ -210,6 +212,7 @@ void SprayClient6(int fd, const std::atomic<bool>& stop) {
         test::Error6Message(2, 0, {128, id, sequence}),
         test::Error6Message(4, 0, {128, id, sequence}),
         test::EchoMessage({129, static_cast<uint16_t>(id ^ 0x5A5A), sequence}),
+        test::EchoMessage({128, id, sequence}),  // a request, whoever's identifier it carries
     };
     // The kernel fills in every ICMPv6 checksum of a raw socket.
     for (const auto& m : messages)

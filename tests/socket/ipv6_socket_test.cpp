@@ -2,6 +2,7 @@
 // resolve without a lookup and to which family, binding, connecting,
 // accepting and datagrams with addresses in their RFC 5952 form.
 #include <gtest/gtest.h>
+#include <net/if.h>
 
 #include <cerrno>
 #include <string>
@@ -134,6 +135,37 @@ TEST_F(Ipv6SocketTest, DatagramsBetweenIPv6Handles) {
   a.SendDatagram("::1%lo", b.Port, "zone", 4);
   ASSERT_TRUE(b.WaitReadable(2000));
   EXPECT_EQ(b.ReceiveDatagram(buf, sizeof buf, 0, from, port), 4);
+}
+
+// Senders are told apart by address, not by text: the same address written
+// in another form, or with its zone given by index instead of by name, is
+// the same sender; another address, scope or family is not.
+TEST_F(Ipv6SocketTest, SameAddressComparesBytesAndScope) {
+  const std::string lo = std::to_string(::if_nametoindex("lo"));
+  ASSERT_NE(lo, "0");
+  const struct {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1", true},
+      {"198.18.0.1", "198.18.0.2", false},
+      {"2001:db8::1", "2001:DB8:0:0:0:0:0:1", true},
+      {"2001:db8::1", "2001:db8::2", false},
+      {"fe80::53%lo", "fe80::53%" + lo, true},
+      {"fe80::53%" + lo, "fe80::53%" + lo, true},
+      {"fe80::53%" + lo, "fe80::53%" + std::to_string(std::stoi(lo) + 1000), false},
+      {"fe80::53%" + lo, "fe80::53", false},
+      {"fe80::53%lo", "fe80::54%lo", false},
+      {"::ffff:127.0.0.1", "127.0.0.1", false},
+      {"127.0.0.1", "::ffff:127.0.0.1", false},
+      {"localhost", "localhost", false},
+      {"", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.a + " / " + c.b);
+    EXPECT_EQ(TIdStack::SameAddress(c.a, c.b), c.same);
+    EXPECT_EQ(TIdStack::SameAddress(c.b, c.a), c.same);
+  }
 }
 
 TEST_F(Ipv6SocketTest, ReverseLookupOfIPv6AndNonAddresses) {

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/app/support/fake_servers.h"
 #include "tests/support/support.h"
 #include "tests/tls/tls_env.h"
@@ -65,7 +67,9 @@ TEST(Cli, UsageErrorsExitTwoWithOneLineOnStandardError) {
                          "trace -c 5 example.com", "trace --asn example.com",
                          "trace --report -c 0 example.com", "trace --report -i 0.001 example.com",
                          "trace --report -m 65 example.com", "trace --report -W x example.com",
-                         "trace --report"};
+                         "trace --report",
+                         // info takes --json, once, and nothing else.
+                         "info --json --json", "info --json extra", "info --follow"};
   for (const char* args : wrong) {
     const Result r = RunCli("", args);
     EXPECT_EQ(r.status, 2) << args;
@@ -184,7 +188,7 @@ class World {
     std::filesystem::create_directories(etc_);
     std::ofstream(etc_ / "hosts") << "127.0.0.1 localhost\n"
                                      "127.0.0.1 whois.internic.net whois.nic.fr\n"
-                                     "127.0.0.1 whatismyip.quillon.net whois.iana.org\n";
+                                     "127.0.0.1 ip.quillon.test whois.iana.org\n";
     std::ofstream(etc_ / "resolv.conf") << "nameserver 127.0.0.1\n";
   }
   ~World() { std::filesystem::remove_all(etc_); }
@@ -312,24 +316,80 @@ TEST_F(CliWorld, PingAndTraceOfLoopback) {
       << trace.out;
 }
 
+// The public-address sources of a run: the variable, and no settings file.
+std::string WithSources(const World& world, const std::string& sources) {
+  return world.Prefix() + "env XDG_CONFIG_HOME=/nonexistent QUILLON_PUBLIC_ADDRESS_SOURCES='" +
+         sources + "' ";
+}
+
+std::string HttpAnswer(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
 TEST_F(CliWorld, InfoOnlineAndOffline) {
+  const std::string prefix = WithSources(*world, "http://ip.quillon.test/misc/ip.php");
   std::string head;
   {
     OneShotServer server(*world, 80, [&](int fd) {
       head = test::RecvHttpHead(fd);
-      test::SendAll(fd,
-                    "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\n"
-                    "Connection: close\r\n\r\n198.51.100.7");
+      test::SendAll(fd, HttpAnswer("198.51.100.7\n"));
     });
-    const Result r = RunCli(world->Prefix(), "info");
+    const Result r = RunCli(prefix, "info");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Online\t198.51.100.7\nLocal\t127.0.0.1\n");
   }  // the server's thread is joined: `head` is complete
   EXPECT_EQ(head.rfind("GET /misc/ip.php HTTP/1.1\r\n", 0), 0u) << head;
-  EXPECT_NE(head.find("Host: whatismyip.quillon.net\r\n"), std::string::npos) << head;
-  const Result offline = RunCli(world->Prefix(), "info");
+  EXPECT_NE(head.find("Host: ip.quillon.test\r\n"), std::string::npos) << head;
+  const Result offline = RunCli(prefix, "info");
   EXPECT_EQ(offline.status, 1);
   EXPECT_EQ(offline.out, "Offline\t\nLocal\t127.0.0.1\n");
+  // No source at all: no fetch, "Offline".
+  const Result none = RunCli(WithSources(*world, ""), "info --json");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out,
+            "{\"online\":false,\"public\":null,\"local\":\"127.0.0.1\",\"sources\":[]}\n");
+  EXPECT_EQ(none.err, "");
+}
+
+TEST_F(CliWorld, InfoJsonSaysWhatEachSourceDidAndBadEntriesAreNamed) {
+  const std::string prefix = WithSources(
+      *world,
+      "http://ip.quillon.test/misc/ip.php, http://127.0.0.1:8080/, nonsense, http://127.0.0.1:81/");
+  for (const bool json : {true, false}) {
+    OneShotServer address(*world, 80,
+                          [](int fd) { test::RecvHttpHead(fd), test::SendAll(fd, HttpAnswer("198.51.100.7")); });
+    OneShotServer portal(*world, 8080, [](int fd) {
+      test::RecvHttpHead(fd), test::SendAll(fd, HttpAnswer("<html>Log in first</html>"));
+    });
+    const Result r = RunCli(prefix, json ? "info --json" : "info");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "quillon-cli: skipping public-address source \"nonsense\": not a dns:, dns-txt:, "
+              "dns-chaos: or http:// source\n");
+    if (!json) {
+      EXPECT_EQ(r.out, "Online\t198.51.100.7\nLocal\t127.0.0.1\n");
+      continue;
+    }
+    ASSERT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["online"], true);
+    EXPECT_EQ(doc["public"], "198.51.100.7");
+    EXPECT_EQ(doc["local"], "127.0.0.1");
+    ASSERT_EQ(doc["sources"].size(), 3u) << r.out;
+    const auto& s = doc["sources"];
+    EXPECT_EQ(s[0]["source"], "http://ip.quillon.test/misc/ip.php");
+    EXPECT_EQ(s[0]["address"], "198.51.100.7");
+    EXPECT_EQ(s[1]["source"], "http://127.0.0.1:8080/");
+    EXPECT_EQ(s[1]["error"], "not an IPv4 address");
+    EXPECT_EQ(s[2]["error"], "could not connect") << r.out;  // refused
+    for (const auto& entry : s) {
+      EXPECT_TRUE(entry["ms"].is_number_integer()) << entry;
+      EXPECT_EQ(entry.contains("address"), !entry.contains("error")) << entry;
+    }
+    // The keys in the documented order.
+    EXPECT_EQ(r.out.rfind("{\"online\":true,\"public\":\"198.51.100.7\",\"local\":", 0), 0u);
+  }
 }
 
 // The program started directly (no shell) with its standard input from

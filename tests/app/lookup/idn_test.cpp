@@ -1,11 +1,15 @@
 // Internationalised names on their way out: the A-label of names in several
 // scripts, ASCII left byte for byte, and the names that must be refused
 // (before anything could be sent with them).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/lookup/idn.h"
+#include "tests/support/support.h"
 
 namespace quillon {
 namespace {
@@ -73,6 +77,55 @@ TEST(ToWireName, RefusesWhatUts46Refuses) {
   while (tooLong.size() < 300) tooLong += ".abcdefghi";
   EXPECT_THROW(ToWireName(tooLong), EIdnNameRefused);
   EXPECT_THROW(ToWireName("ü" + std::string(5000, 'a')), EIdnNameRefused);
+}
+
+// libidn2 is loaded at the first international name, never before and
+// never for ASCII names; where it cannot be loaded, international names are
+// refused and ASCII names pass as ever. Each case runs in a fresh process
+// of this program (which links nothing that needs libidn2), the second with
+// the library hidden behind an empty file in a mount namespace of its own.
+TEST(Idn2Library, LoadedAtTheFirstInternationalNameOnly) {
+  const char* child = std::getenv("QUILLON_IDN2_CHILD");
+  const auto mapped = [] {
+    void* handle = ::dlopen("libidn2.so.0", RTLD_NOW | RTLD_NOLOAD);
+    if (handle) ::dlclose(handle);  // drops only the reference NOLOAD took
+    return handle != nullptr;
+  };
+  if (child && std::string(child) == "present") {
+    ASSERT_FALSE(mapped()) << "loaded at start-up";
+    EXPECT_EQ(ToWireName("example.com"), "example.com");
+    EXPECT_FALSE(mapped()) << "loaded for an ASCII name";
+    EXPECT_EQ(ToWireName("bücher.de"), "xn--bcher-kva.de");
+    EXPECT_TRUE(mapped());
+    return;
+  }
+  if (child && std::string(child) == "hidden") {
+    EXPECT_THROW(ToWireName("bücher.de"), EIdnNameRefused);
+    EXPECT_THROW(ToWireName("пример.рф"), EIdnNameRefused);
+    EXPECT_EQ(ToWireName("example.com"), "example.com");
+    EXPECT_FALSE(mapped());
+    return;
+  }
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string run = self + " --gtest_filter=Idn2Library.* 2>&1";
+  std::string output;
+  EXPECT_EQ(test::Run("QUILLON_IDN2_CHILD=present " + run, &output), 0) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  if (!test::IsRoot()) GTEST_SKIP() << "the library is hidden in a mount namespace: needs root";
+  // The file the loader finds for the name, whatever links lead to it.
+  std::string library;
+  ASSERT_EQ(test::Run("ldconfig -p | sed -n 's/^.*libidn2\\.so\\.0 .*=> //p' | head -1", &library),
+            0);
+  while (!library.empty() && library.back() == '\n') library.pop_back();
+  ASSERT_FALSE(library.empty()) << "libidn2.so.0 is not installed";
+  library = std::filesystem::canonical(library).string();
+  output.clear();
+  EXPECT_EQ(test::Run("unshare -m sh -c 'mount --bind /dev/null " + library +
+                          " && QUILLON_IDN2_CHILD=hidden exec " + run + "'",
+                      &output),
+            0)
+      << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -270,8 +272,10 @@ TEST_F(Window, ViewShowsBytesAsUtf8OrLatin1AndKeepsOrder) {
   EXPECT_EQ(form->Online->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
 
-// A public-address body that starts with markup (a hotel login page, a
-// hostile service) is shown character for character, never drawn as HTML.
+// A public-address body that is markup (a hotel login page, a hostile
+// service) never reaches IP1: it is no address, so the box reads "Offline".
+// Whatever a label is given is shown character for character, never drawn
+// as HTML.
 TEST_F(Window, NetworkTextIsShownAsPlainText) {
   test::TcpServer server([](int fd) {
     test::RecvLine(fd);
@@ -279,11 +283,16 @@ TEST_F(Window, NetworkTextIsShownAsPlainText) {
   });
   auto form = std::make_unique<TForm1>([&](TLookupView& view) {
     auto runner = std::make_unique<TLookupOperations>(view);
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(server.port()) + "/misc/ip.php";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(server.port()) + "/misc/ip.php", nullptr);
     return runner;
   });
   ShowAndActivate(*form);
   ASSERT_TRUE(QTest::qWaitFor([&] { return form->LookupWorker().RunsCompleted() == 1; }, 5000));
+  QTest::qWait(50);
+  EXPECT_EQ(form->Online->text(), "Offline");
+  EXPECT_EQ(form->IP1->text(), "");
+  form->View().SetCaption(TInfoLabel::IP1, "<b>x</b>");
   QTest::qWait(50);
   EXPECT_EQ(form->IP1->text(), "<b>x</b>");
   for (QLabel* label : std::initializer_list<QLabel*>{form->Online, form->IP1, form->Local,
@@ -379,7 +388,8 @@ TEST_F(Window, WhoisOfAnInternationalNameSendsItsALabel) {
     auto runner = std::make_unique<TLookupOperations>(view);
     runner->WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
     runner->WhoisPort = server.port();
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/", nullptr);
     return runner;
   });
   ShowAndActivate(*form);
@@ -411,7 +421,8 @@ TEST_F(Window, ClosingWhileAWhoisStallsEndsWithinASecondAndWritesNothingMore) {
     auto runner = std::make_unique<TLookupOperations>(view);
     runner->WhoisServerOf = [](std::string_view) { return std::string("127.0.0.1"); };
     runner->WhoisPort = server.port();
-    runner->PublicAddressUrl = "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/";
+    runner->PublicAddressSources = ParsePublicAddressSources(
+        "http://127.0.0.1:" + std::to_string(test::FreePort()) + "/", nullptr);
     ops = runner.get();
     return runner;
   });
@@ -440,7 +451,14 @@ TEST_F(Window, ClosingWhileAWhoisStallsEndsWithinASecondAndWritesNothingMore) {
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The windows keep their history in a settings folder of this run's own,
+  // never in the user's.
+  const std::filesystem::path config =
+      std::filesystem::temp_directory_path() / quillon::test::UniqueName("quillon-window-config-");
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  std::filesystem::remove_all(config);
+  return status;
 }
