@@ -63,8 +63,40 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The run-time libraries (Qt 6, libstdc++, libc) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libidn2 is loaded when a name needs it, so dpkg-shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libidn2-0)
+# The libraries the programs load at their first use are not linked, so
+# dpkg-shlibdeps cannot see them: Depends names their packages here, as the
+# build machine's dpkg calls them (libssl3 on Debian 12, libssl3t64 after
+# it), with the oldest version that does what the programs ask of it.
+#   libssl.so.3   rdap's https (net/tls); libcrypto.so.3 is in the same
+#                 package. 3.0.0: the symbol version every function is bound at.
+#   libpsl.so.5   cookies set for a domain wider than their host (net/http).
+#                 0.20.1: PSL_TYPE_NO_STAR_RULE, as mended in that release.
+#   libidn2.so.0  international names (app/lookup). 2.0.5: STD3 rules in
+#                 non-transitional mode, as mended in that release.
+set(quillon_loaded_libraries "libssl.so.3 libssl3 3.0.0" "libpsl.so.5 libpsl5 0.20.1"
+                             "libidn2.so.0 libidn2-0 2.0.5")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+foreach(entry IN LISTS quillon_loaded_libraries)
+  separate_arguments(entry)
+  list(GET entry 0 soname)
+  list(GET entry 1 package)
+  list(GET entry 2 oldest)
+  find_library(QUILLON_FILE_${soname} NAMES ${soname})
+  if(QUILLON_FILE_${soname})
+    file(REAL_PATH ${QUILLON_FILE_${soname}} real)
+    execute_process(COMMAND dpkg-query -S ${real} OUTPUT_VARIABLE owner ERROR_QUIET)
+    if(NOT owner)
+      execute_process(COMMAND dpkg-query -S ${QUILLON_FILE_${soname}} OUTPUT_VARIABLE owner
+                      ERROR_QUIET)
+    endif()
+    # "libssl3:amd64: /usr/lib/x86_64-linux-gnu/libssl.so.3"
+    if(owner MATCHES "^([a-z0-9][a-z0-9.+-]*)(:[a-z0-9]+)?: ")
+      set(package ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  list(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS "${package} (>= ${oldest})")
+endforeach()
+list(JOIN CPACK_DEBIAN_PACKAGE_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # setcap, as Debian's ping recommends it: without it the programs still run,
 # over unprivileged ICMP datagram sockets.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)

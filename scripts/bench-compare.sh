@@ -4,16 +4,17 @@
 # is brought up, and inside its client namespace every pair runs in
 # alternation (ours first on odd runs, theirs first on even runs), RUNS
 # times after one untimed warm-up each. Prints the medians and the ratio
-# ours/theirs as BENCH lines and writes docs/benchmarks.md with the machine,
-# the date, the exact commands and the micro-benchmark lines of `make bench`.
+# ours/theirs as BENCH lines and each pair's commands as CMD lines, and
+# writes docs/benchmarks-pairs.md with the machine, the date, the spread
+# and the exact commands (scripts/bench.sh puts the figures in
+# docs/benchmarks.md with every other benchmark of the run).
 #
-#   bench-compare.sh [BUILD] [--runs N] [--pairs A,B] [--micro FILE] [--doc FILE]
+#   bench-compare.sh [BUILD] [--runs N] [--pairs A,B] [--doc FILE]
 #     BUILD    the build folder (default build-release): BUILD/app/quillon-cli
 #              and BUILD/tests/e2e/e2e_whois_server (e2e_whoami_server beside it)
 #     --runs   timed runs per pair (default 21, at least 20)
 #     --pairs  only these pairs (by name, e.g. info_dig,info_curl)
-#     --micro  output of scripts/bench.sh, whose BENCH lines go into the doc
-#     --doc    where to write the report (default docs/benchmarks.md)
+#     --doc    where to write the report (default docs/benchmarks-pairs.md)
 #
 # Needs root (network namespaces); without it, prints a skip line and ends.
 set -uo pipefail
@@ -24,13 +25,11 @@ ROOT=$(cd "$HERE/.." && pwd)
 build="build-release"
 runs=21
 only=""
-micro=""
-doc="$ROOT/docs/benchmarks.md"
+doc="$ROOT/docs/benchmarks-pairs.md"
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
     --pairs) only=$2; shift 2 ;;
-    --micro) micro=$2; shift 2 ;;
     --doc) doc=$2; shift 2 ;;
     -*) echo "bench-compare: unknown option $1" >&2; exit 2 ;;
     *) build=$1; shift ;;
@@ -42,7 +41,7 @@ if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 20 ]; then
 fi
 
 if [ "$(id -u)" != 0 ]; then
-  echo "bench-compare: skipped: the side-by-side benchmark runs in network namespaces, which needs root (docs/benchmarks.md left as it was)"
+  echo "bench-compare: skipped: the side-by-side benchmark runs in network namespaces, which needs root (docs/benchmarks-pairs.md left as it was)"
   exit 0
 fi
 
@@ -105,6 +104,8 @@ pairs=(
   # The same host over IPv6 (its AAAA record), forced on both sides.
   "ping6|$cli ping -6 $dest|ping -6 -c 4 -i 0.01 $dest"
   "trace6_traceroute|$cli trace -6 $dest|traceroute -6 -I -q 1 $dest"
+  # Start-up alone: what every run of each program costs before its work.
+  "startup|$cli --version|whois --version"
 )
 if [ -n "$only" ]; then
   kept=()
@@ -184,6 +185,8 @@ problems=$(
   check ping6 theirs ' 0% packet loss'
   check trace6_traceroute ours "^response from host $(fact DEST6_ADDR) "
   check trace6_traceroute theirs "\(${dest//./\\.}|$(fact DEST6_ADDR)"
+  check startup ours '^quillon-cli [0-9]'
+  check startup theirs '^Version [0-9]'
 )
 failed_runs=$(awk '$5 != 0 {print $1 " " $2 " run " $3 " exit " $5}' "$work/times")
 
@@ -211,6 +214,11 @@ for line in "${pairs[@]}"; do
     "BENCH compare_${pair}_ratio ${ratio[$pair]} ratio")
 done
 printf '%s\n' "${bench_lines[@]}"
+for line in "${pairs[@]}"; do
+  IFS='|' read -r pair ours theirs <<<"$line"
+  echo "CMD compare_${pair}_quillon ${ours/#"$ROOT/"/}"
+  echo "CMD compare_${pair}_peer $theirs"
+done
 status=0
 if [ -n "$problems" ] || [ -n "$failed_runs" ]; then
   echo "bench-compare: some runs did not do their work:" >&2
@@ -223,10 +231,10 @@ fi
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 rel_cli=${cli#"$ROOT/"}
 {
-  echo "# Benchmarks"
+  echo "# Benchmarks: quillon-cli against the usual tools"
   echo
-  echo "Written by \`make bench\` (scripts/bench.sh, then scripts/bench-compare.sh);"
-  echo "do not edit by hand."
+  echo "Written by \`make bench\` (scripts/bench-compare.sh); do not edit by hand."
+  echo "docs/benchmarks.md holds these figures with every other benchmark of the run."
   echo
   echo "- Date: $started"
   echo "- Machine: $(nproc) CPUs, ${cpu:-unknown CPU}; Linux $(uname -r)"
@@ -251,6 +259,8 @@ rel_cli=${cli#"$ROOT/"}
   echo "sources at once (the world's stand-ins for resolver1.opendns.com,"
   echo "ns1.google.com, 1.1.1.1 and api.ipify.org) and answers once two agree;"
   echo "dig asks one of the DNS services, curl the HTTP one."
+  echo "The startup pair runs each program for its version alone: the cost of"
+  echo "starting it, which every other pair pays once too."
   echo
   echo "| Operation | quillon-cli median (ms) | Peer median (ms) | Ratio | quillon-cli min–max | Peer min–max |"
   echo "|---|---:|---:|---:|---:|---:|"
@@ -293,18 +303,6 @@ rel_cli=${cli#"$ROOT/"}
   echo '```'
   printf '%s\n' "${bench_lines[@]}"
   echo '```'
-  echo
-  echo "## Micro-benchmarks"
-  echo
-  if [ -n "$micro" ] && [ -s "$micro" ]; then
-    echo "The \`BENCH\` lines of the benchmark programs (\`${build#"$ROOT/"}/bench/*/bench_*\`), from the same run:"
-    echo
-    echo '```'
-    grep -E '^(== |BENCH )' "$micro"
-    echo '```'
-  else
-    echo "Not part of this run (scripts/bench.sh passes them with --micro)."
-  fi
 } >"$doc.tmp" && mv "$doc.tmp" "$doc"
 echo "bench-compare: wrote ${doc#"$ROOT/"}" >&2
 exit $status

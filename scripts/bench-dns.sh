@@ -5,7 +5,8 @@
 # asked again over TCP (dig); 10,000 names of mixed types at -j 64 against
 # dig -f. Pairs run in alternation RUNS times after one untimed warm-up; the
 # list's records are checked name by name against dig's (not only the
-# time). Prints BENCH lines and writes docs/benchmarks-dns.md.
+# time). Prints BENCH lines and the commands as CMD lines, and writes
+# docs/benchmarks-dns.md.
 #
 #   bench-dns.sh [BUILD] [--runs N] [--doc FILE]
 #     BUILD    the build folder (default build-release)
@@ -163,8 +164,15 @@ bench_lines=(
   "BENCH dns_list10000_quillon ${W[list_quillon]} ms"
   "BENCH dns_list10000_dig ${W[list_dig]} ms"
   "BENCH dns_list10000_ratio_dig $(ratio "${W[list_quillon]}" "${W[list_dig]}") ratio"
+  "BENCH dns_list10000_same_records $(cmp -s "$work/list_records" "$work/list_dig.0.out" && echo 1 || echo 0) bool"
 )
 printf '%s\n' "${bench_lines[@]}"
+while IFS='|' read -r label c i; do
+  c=${c//$ROOT\//}
+  c=${c//$work\/names/NAMES}
+  [ "$i" = /dev/null ] || c+=" < NAMES"
+  echo "CMD dns_$label $c"
+done <"$work/commands"
 status=0
 if [ -n "$problems" ] || [ -n "$failed_runs" ]; then
   echo "bench-dns: some runs did not do their work:" >&2

@@ -6,7 +6,8 @@
 # each, every one answering) against fping; our ping list on ICMP datagram
 # sockets against raw sockets at -j 64 and -j 256; and the peak resident
 # memory of the MX runs. Each pair runs in alternation RUNS times after one
-# untimed warm-up. Prints BENCH lines and writes docs/benchmarks-lists.md.
+# untimed warm-up. Prints BENCH lines and the commands as CMD lines, and
+# writes docs/benchmarks-lists.md.
 #
 #   bench-list.sh [BUILD] [--runs N] [--doc FILE]
 #     BUILD    the build folder (default build-release)
@@ -220,6 +221,12 @@ for l in ping1000_quillon ping1000_j64_datagram ping1000_j64_raw ping1000_j256_d
   bench_lines+=("BENCH list_${l}_timed_out $(lost $l) echoes")
 done
 printf '%s\n' "${bench_lines[@]}"
+while IFS='|' read -r label c i; do
+  c=${c//$ROOT\//}
+  c=${c//$work\//}
+  [ "$i" = /dev/null ] || c+=" < $(basename "$i")"
+  echo "CMD list_$label $c"
+done <"$work/commands"
 status=0
 if [ -n "$problems" ] || [ -n "$failed_runs" ]; then
   echo "bench-list: some runs did not do their work:" >&2

@@ -7,8 +7,8 @@
 # the CPU time and the peak resident memory of each worker, and the cost per
 # name at 10,000 and 100,000 names (it must stay flat). Checks that the
 # shards' merged lines are exactly the single run's. Runs in alternation
-# RUNS times after one untimed warm-up; medians. Prints BENCH lines and
-# writes docs/benchmarks-shards.md.
+# RUNS times after one untimed warm-up; medians. Prints BENCH lines and the
+# commands as CMD lines, and writes docs/benchmarks-shards.md.
 #
 #   bench-shard.sh [BUILD] [--runs N] [--doc FILE]
 #     BUILD    the build folder (default build-release)
@@ -172,6 +172,8 @@ bench_lines=(
   "BENCH shard_mx100000_4shards_per_name $per_shards us"
 )
 printf '%s\n' "${bench_lines[@]}"
+echo "CMD shard_single ${cli#"$ROOT/"} -j 64 mx --json - < names100000"
+echo "CMD shard_4shards ${cli#"$ROOT/"} -j 16 --shard K/4 mx --json - < names100000, for K = 0 to 3 at once"
 status=0
 if [ -n "$problems" ]; then
   echo "bench-shard: the runs did not do their work:" >&2

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks Quillon's .deb without installing it on the machine: reads its
 # control data and file list, checks that Depends names the package of every
-# shared library the programs load, unpacks it into a scratch root, runs its
+# shared library the programs load (linked, or loaded at first use, which
+# they must not link), unpacks it into a scratch root, runs its
 # postinst there (DPKG_ROOT) without setcap, with a failing setcap and as
 # dpkg runs it, then runs quillon-cli --version and quillon-cli ping 127.0.0.1
 # as user nobody.
@@ -22,7 +23,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "check-package: must run as root (setcap, running as nobody)" >&2
   exit 1
 fi
-for tool in dpkg-deb setcap getcap setpriv readelf; do
+for tool in dpkg-deb setcap getcap setpriv readelf strings ldconfig; do
   command -v "$tool" >/dev/null || { echo "check-package: $tool is missing" >&2; exit 1; }
 done
 
@@ -86,6 +87,38 @@ for program in quillon quillon-cli; do
       pass "$program: $lib from $owner, in Depends"
     else
       fail "$program: $lib comes from $owner, which Depends does not name"
+    fi
+  done
+done
+
+# The libraries the programs load at their first use (by soname, which the
+# programs hold as strings) are not linked, so dpkg-shlibdeps cannot see
+# them: Depends must name their packages itself. And the programs must not
+# link them after all: start-up would then pay for them whatever the command.
+first_use="libssl.so.3 libcrypto.so.3 libpsl.so.5 libidn2.so.0 libunistring.so.2"
+for program in quillon quillon-cli; do
+  binary="$root/usr/bin/$program"
+  [ -f "$binary" ] || continue
+  needed="$(readelf -d "$binary" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')"
+  for lib in $first_use; do
+    if grep -qxF "$lib" <<<"$needed"; then fail "$program links $lib, which it loads at first use"; fi
+  done
+  loaded="$(strings -a "$binary" | grep -xE 'lib[A-Za-z0-9_+-]+\.so\.[0-9]+' | sort -u)"
+  for lib in $loaded; do
+    grep -qxF "$lib" <<<"$needed" && continue  # linked: checked above
+    path="$(ldconfig -p | awk -v l="$lib" '$1 == l { print $NF; exit }')"
+    if [ -z "$path" ]; then
+      fail "$program loads $lib at first use, which is not installed here"
+      continue
+    fi
+    owner="$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
+    [ -n "$owner" ] || owner="$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
+    if [ -z "$owner" ]; then
+      fail "$program: no package owns $lib ($path), loaded at first use"
+    elif [[ "$dep_names" == *" $owner "* ]]; then
+      pass "$program: $lib (loaded at first use) from $owner, in Depends"
+    else
+      fail "$program loads $lib at first use; it comes from $owner, which Depends does not name"
     fi
   done
 done

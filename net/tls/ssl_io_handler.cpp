@@ -1,14 +1,12 @@
 // The TLS transport; see ssl_io_handler.h. OpenSSL reads and writes through a
 // BIO whose callbacks call the wrapped transport, so every wait of the
 // handshake and of a read goes through the transport's own wait (time-outs,
-// interruption) and a socket failure keeps its socket error number.
+// interruption) and a socket failure keeps its socket error number. Every
+// OpenSSL call goes through the run-time binding (openssl_library.h), which
+// the first TLS connect loads.
 #include "net/tls/ssl_io_handler.h"
 
 #include <arpa/inet.h>
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 
 #include "net/socket/error_text.h"
 #include "net/socket/platform.h"
+#include "net/tls/openssl_library.h"
 #include "net/tls/tls_exceptions.h"
 
 namespace quillon {
@@ -44,10 +43,16 @@ bool IsIpLiteral(const std::string& host) {
          inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
+// OpenSSL, for the code that runs only once a session exists (the BIO's
+// callbacks, the deleters): the library is loaded by then.
+const TOpenSslLibrary& Ossl() {
+  return TOpenSslLibrary::Process();
+}
+
 // The text of the oldest queued OpenSSL error, "error" when there is none.
 std::string OpenSslReason() {
-  const unsigned long code = ERR_peek_error();
-  const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+  const unsigned long code = Ossl().ERR_peek_error();
+  const char* reason = code != 0 ? Ossl().ERR_reason_error_string(code) : nullptr;
   return reason != nullptr ? reason : "error";
 }
 
@@ -55,18 +60,18 @@ std::string OpenSslReason() {
 
 struct TIdSSLIOHandlerSocketOpenSSL::Glue {
   static TIdSSLIOHandlerSocketOpenSSL& Self(BIO* bio) {
-    return *static_cast<TIdSSLIOHandlerSocketOpenSSL*>(BIO_get_data(bio));
+    return *static_cast<TIdSSLIOHandlerSocketOpenSSL*>(Ossl().BIO_get_data(bio));
   }
 
   // No exception may cross OpenSSL's C frames: a transport exception is kept
   // and raised again once the OpenSSL call has returned.
   static int Read(BIO* bio, char* out, int length) {
-    BIO_clear_retry_flags(bio);
+    Ossl().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
     TIdSSLIOHandlerSocketOpenSSL& self = Self(bio);
     try {
       if (!self.transport_.WaitReadable(tDeadline.MsLeft())) {
         self.timedOut_ = true;
-        BIO_set_retry_read(bio);
+        Ossl().BIO_set_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
         return -1;
       }
       const long n = self.transport_.ReceiveInto(out, static_cast<size_t>(length));
@@ -84,7 +89,7 @@ struct TIdSSLIOHandlerSocketOpenSSL::Glue {
   }
 
   static int Write(BIO* bio, const char* in, int length) {
-    BIO_clear_retry_flags(bio);
+    Ossl().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
     TIdSSLIOHandlerSocketOpenSSL& self = Self(bio);
     try {
       const long n = self.transport_.SendFrom(in, static_cast<size_t>(length));
@@ -104,18 +109,19 @@ struct TIdSSLIOHandlerSocketOpenSSL::Glue {
   static long Control(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
 
   static int Create(BIO* bio) {
-    BIO_set_init(bio, 1);
+    Ossl().BIO_set_init(bio, 1);
     return 1;
   }
 
   static BIO_METHOD* Method() {
     static BIO_METHOD* method = [] {
-      BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "quillon transport");
+      BIO_METHOD* m = Ossl().BIO_meth_new(Ossl().BIO_get_new_index() | BIO_TYPE_SOURCE_SINK,
+                                          "quillon transport");
       if (m != nullptr) {
-        BIO_meth_set_read(m, Read);
-        BIO_meth_set_write(m, Write);
-        BIO_meth_set_ctrl(m, Control);
-        BIO_meth_set_create(m, Create);
+        Ossl().BIO_meth_set_read(m, Read);
+        Ossl().BIO_meth_set_write(m, Write);
+        Ossl().BIO_meth_set_ctrl(m, Control);
+        Ossl().BIO_meth_set_create(m, Create);
       }
       return m;
     }();
@@ -124,11 +130,11 @@ struct TIdSSLIOHandlerSocketOpenSSL::Glue {
 };
 
 void TIdSSLIOHandlerSocketOpenSSL::OpenSslFree::operator()(SSL* ssl) const {
-  SSL_free(ssl);
+  Ossl().SSL_free(ssl);
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::OpenSslFree::operator()(SSL_CTX* ctx) const {
-  SSL_CTX_free(ctx);
+  Ossl().SSL_CTX_free(ctx);
 }
 
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL()
@@ -161,7 +167,7 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool passThrough) {
 }
 
 std::string TIdSSLIOHandlerSocketOpenSSL::Protocol() const {
-  return ssl_ != nullptr ? SSL_get_version(ssl_.get()) : "";
+  return ssl_ != nullptr ? Ossl().SSL_get_version(ssl_.get()) : "";
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::FreeSession() {
@@ -169,17 +175,18 @@ void TIdSSLIOHandlerSocketOpenSSL::FreeSession() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::CloseHandler() {
-  if (ssl_ != nullptr && SSL_is_init_finished(ssl_.get()) && !sawEof_ && !socketFailed_ &&
+  if (ssl_ != nullptr && Ossl().SSL_is_init_finished(ssl_.get()) && !sawEof_ && !socketFailed_ &&
       transport_.HasSocket()) {
     // A close_notify tells the peer that the data ended here; it is sent
     // without waiting for the peer's own.
-    ERR_clear_error();
+    Ossl().ERR_clear_error();
     tDeadline = Deadline{};
-    SSL_shutdown(ssl_.get());
+    Ossl().SSL_shutdown(ssl_.get());
     pending_ = nullptr;
   }
   FreeSession();
-  ERR_clear_error();
+  // OpenSSL is not loaded for a handler that never started TLS.
+  if (ctx_ != nullptr) Ossl().ERR_clear_error();
   transport_.CloseHandler();
 }
 
@@ -202,6 +209,9 @@ void TIdSSLIOHandlerSocketOpenSSL::ConnectTo(const std::string& host, int port,
                                              int boundPortMin, int boundPortMax, int timeout) {
   FreeSession();
   endedWithoutNotice_ = false;
+  // OpenSSL is loaded now, at the first connect that needs it, and before
+  // anything is sent: where it cannot be, the connect fails at once.
+  if (!passThrough_) TOpenSslLibrary::Process().Require();
   const Clock::time_point started = Clock::now();
   transport_.ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
   if (passThrough_) return;
@@ -229,41 +239,42 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls(const std::string& host, int timeout
     host_ = host_.substr(1, host_.size() - 2);
   if (host_.empty()) throw EIdSSLError("TLS needs a host name to verify");
 
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   if (ctx_ == nullptr) {
-    ctx_.reset(SSL_CTX_new(TLS_client_method()));
+    ctx_.reset(Ossl().SSL_CTX_new(Ossl().TLS_client_method()));
     if (ctx_ == nullptr)
       throw EIdSSLError("TLS cannot start for " + host_ + ": " + OpenSslReason());
-    SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(ctx_.get(), TLS1_3_VERSION);
+    Ossl().SSL_CTX_ctrl(ctx_.get(), SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+    Ossl().SSL_CTX_ctrl(ctx_.get(), SSL_CTRL_SET_MAX_PROTO_VERSION, TLS1_3_VERSION, nullptr);
     // The system's trust store, or what SSL_CERT_FILE / SSL_CERT_DIR name.
-    SSL_CTX_set_default_verify_paths(ctx_.get());
-    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
+    Ossl().SSL_CTX_set_default_verify_paths(ctx_.get());
+    Ossl().SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
     // Fewer, larger receives for bulk data.
-    SSL_CTX_set_read_ahead(ctx_.get(), 1);
-    SSL_CTX_set_default_read_buffer_len(ctx_.get(), 64 * 1024);
-    ERR_clear_error();
+    Ossl().SSL_CTX_ctrl(ctx_.get(), SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    Ossl().SSL_CTX_set_default_read_buffer_len(ctx_.get(), 64 * 1024);
+    Ossl().ERR_clear_error();
   }
   BIO_METHOD* method = Glue::Method();
-  ssl_.reset(SSL_new(ctx_.get()));
-  BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+  ssl_.reset(Ossl().SSL_new(ctx_.get()));
+  BIO* bio = method != nullptr ? Ossl().BIO_new(method) : nullptr;
   if (ssl_ == nullptr || bio == nullptr) {
-    BIO_free(bio);
+    Ossl().BIO_free(bio);
     FreeSession();
     throw EIdSSLError("TLS cannot start for " + host_ + ": " + OpenSslReason());
   }
-  BIO_set_data(bio, this);
-  SSL_set_bio(ssl_.get(), bio, bio);
+  Ossl().BIO_set_data(bio, this);
+  Ossl().SSL_set_bio(ssl_.get(), bio, bio);
 
   bool named;
   if (IsIpLiteral(host_)) {
-    named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host_.c_str()) == 1;
+    named =
+        Ossl().X509_VERIFY_PARAM_set1_ip_asc(Ossl().SSL_get0_param(ssl_.get()), host_.c_str()) == 1;
   } else {
-    SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    Ossl().SSL_set_hostflags(ssl_.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     // SNI (SSL_set_tlsext_host_name, spelt out without its C cast).
-    named = SSL_ctrl(ssl_.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                     const_cast<char*>(host_.c_str())) == 1 &&
-            SSL_set1_host(ssl_.get(), host_.c_str()) == 1;
+    named = Ossl().SSL_ctrl(ssl_.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                            const_cast<char*>(host_.c_str())) == 1 &&
+            Ossl().SSL_set1_host(ssl_.get(), host_.c_str()) == 1;
   }
   if (!named) throw EIdSSLError("TLS cannot verify the name " + host_);
 
@@ -272,20 +283,20 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls(const std::string& host, int timeout
   tDeadline = Deadline{};
   if (timeoutMs > 0)
     tDeadline = Deadline{true, Clock::now() + std::chrono::milliseconds(timeoutMs)};
-  const int result = SSL_connect(ssl_.get());
+  const int result = Ossl().SSL_connect(ssl_.get());
   tDeadline = Deadline{};
   if (result != 1) FailHandshake();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::FailHandshake() {
   RethrowPending();
-  const long verify = SSL_get_verify_result(ssl_.get());
+  const long verify = Ossl().SSL_get_verify_result(ssl_.get());
   std::string reason = OpenSslReason();
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   if (timedOut_) throw EIdSSLHandshakeTimeout("TLS handshake timed out for " + host_);
   if (verify != X509_V_OK) {
     throw EIdSSLCertificateError("certificate verify failed for " + host_ + ": " +
-                                 X509_verify_cert_error_string(verify));
+                                 Ossl().X509_verify_cert_error_string(verify));
   }
   if (sawEof_) throw EIdSSLConnectionClosed("connection closed during TLS handshake with " + host_);
   if (socketFailed_) {
@@ -299,7 +310,7 @@ void TIdSSLIOHandlerSocketOpenSSL::FailHandshake() {
 long TIdSSLIOHandlerSocketOpenSSL::EndOfData() {
   // A close_notify received means the peer ended its data here; a
   // connection that simply closed could have been cut by anyone on the way.
-  if (ssl_ != nullptr && (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) == 0)
+  if (ssl_ != nullptr && (Ossl().SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN) == 0)
     endedWithoutNotice_ = true;
   return 0;
 }
@@ -307,38 +318,38 @@ long TIdSSLIOHandlerSocketOpenSSL::EndOfData() {
 long TIdSSLIOHandlerSocketOpenSSL::MapFailure(int sslError, const char* what) {
   RethrowPending();
   if (sslError == SSL_ERROR_ZERO_RETURN || sawEof_) {
-    ERR_clear_error();
+    Ossl().ERR_clear_error();
     return EndOfData();
   }
   if (socketFailed_) {
-    ERR_clear_error();
+    Ossl().ERR_clear_error();
     platform::SetLastError(socketError_);
     return -1;
   }
   const std::string reason = OpenSslReason();
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   throw EIdSSLError(std::string("TLS ") + what + " " + host_ + " failed: " + reason);
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
   if (passThrough_ || ssl_ == nullptr) return transport_.WaitReadable(timeoutMs);
-  if (SSL_pending(ssl_.get()) > 0 || sawEof_ || socketFailed_) return true;
+  if (Ossl().SSL_pending(ssl_.get()) > 0 || sawEof_ || socketFailed_) return true;
   // Readable means decrypted data is ready: records are taken in (a partial
   // one, a session ticket) until application data, a close or the time-out.
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   timedOut_ = false;
   tDeadline = Deadline{};
   if (timeoutMs >= 0)
     tDeadline = Deadline{true, Clock::now() + std::chrono::milliseconds(timeoutMs)};
   unsigned char byte;
   size_t got = 0;
-  const int result = SSL_peek_ex(ssl_.get(), &byte, 1, &got);
+  const int result = Ossl().SSL_peek_ex(ssl_.get(), &byte, 1, &got);
   tDeadline = Deadline{};
   if (result == 1) return true;
-  const int error = SSL_get_error(ssl_.get(), result);
+  const int error = Ossl().SSL_get_error(ssl_.get(), result);
   RethrowPending();
   if (timedOut_) {
-    ERR_clear_error();
+    Ossl().ERR_clear_error();
     return false;
   }
   if (error == SSL_ERROR_ZERO_RETURN) sawEof_ = true;
@@ -350,28 +361,28 @@ bool TIdSSLIOHandlerSocketOpenSSL::WaitReadable(int timeoutMs) {
 
 long TIdSSLIOHandlerSocketOpenSSL::ReceiveInto(void* buffer, size_t length) {
   if (passThrough_ || ssl_ == nullptr) return transport_.ReceiveInto(buffer, length);
-  if (SSL_pending(ssl_.get()) == 0) {
+  if (Ossl().SSL_pending(ssl_.get()) == 0) {
     if (sawEof_) return EndOfData();
     if (socketFailed_) {
       platform::SetLastError(socketError_);
       return -1;
     }
   }
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   size_t got = 0;
-  const int result = SSL_read_ex(ssl_.get(), buffer, length, &got);
+  const int result = Ossl().SSL_read_ex(ssl_.get(), buffer, length, &got);
   if (result == 1) return static_cast<long>(got);
-  return MapFailure(SSL_get_error(ssl_.get(), result), "read from");
+  return MapFailure(Ossl().SSL_get_error(ssl_.get(), result), "read from");
 }
 
 long TIdSSLIOHandlerSocketOpenSSL::SendFrom(const void* buffer, size_t length) {
   if (passThrough_ || ssl_ == nullptr) return transport_.SendFrom(buffer, length);
   if (length == 0) return 0;
-  ERR_clear_error();
+  Ossl().ERR_clear_error();
   size_t sent = 0;
-  const int result = SSL_write_ex(ssl_.get(), buffer, length, &sent);
+  const int result = Ossl().SSL_write_ex(ssl_.get(), buffer, length, &sent);
   if (result == 1) return static_cast<long>(sent);
-  return MapFailure(SSL_get_error(ssl_.get(), result), "write to");
+  return MapFailure(Ossl().SSL_get_error(ssl_.get(), result), "write to");
 }
 
 }  // namespace quillon

@@ -2,6 +2,8 @@
 // or one of its variants), negotiates TLS 1.2 or 1.3 on connect with SNI and
 // verifies the peer's certificate against the system's trust store and the
 // host name or address connected to. Verification cannot be switched off.
+// OpenSSL is loaded by the first connect that starts TLS; where it cannot be,
+// that connect raises EIdSSLLibraryError before anything is sent.
 #pragma once
 
 #include <exception>

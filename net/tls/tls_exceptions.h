@@ -1,5 +1,5 @@
-// Failures of the TLS layer. Every message names what failed and the host it
-// failed for, e.g. "certificate verify failed for rdap.example.test: ...".
+// Failures of the TLS layer. Every message names what failed and, for a
+// session, the host it failed for: "certificate verify failed for rdap.example.test: ...".
 #pragma once
 
 #include "net/socket/exceptions.h"
@@ -13,6 +13,10 @@ QUILLON_EXCEPTION(EIdSSLCertificateError, EIdSSLError);
 QUILLON_EXCEPTION(EIdSSLHandshakeTimeout, EIdSSLError);
 // The peer closed the connection during the handshake.
 QUILLON_EXCEPTION(EIdSSLConnectionClosed, EIdSSLError);
+// OpenSSL cannot be loaded, or lacks a function that the transport calls:
+// "the TLS library (libssl.so.3) cannot be loaded". Raised before anything
+// is sent.
+QUILLON_EXCEPTION(EIdSSLLibraryError, EIdSSLError);
 
 // The socket failed during the handshake: its socket library error number.
 class EIdSSLSocketError : public EIdSSLError {
