@@ -22,69 +22,14 @@ set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 
-build="build-release"
-runs=21
-only=""
-doc="$ROOT/docs/benchmarks-pairs.md"
-while [ $# -gt 0 ]; do
-  case $1 in
-    --runs) runs=$2; shift 2 ;;
-    --pairs) only=$2; shift 2 ;;
-    --doc) doc=$2; shift 2 ;;
-    -*) echo "bench-compare: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
-  esac
-done
-if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 20 ]; then
-  echo "bench-compare: --runs needs a number >= 20" >&2
-  exit 2
-fi
-
-if [ "$(id -u)" != 0 ]; then
-  echo "bench-compare: skipped: the side-by-side benchmark runs in network namespaces, which needs root (docs/benchmarks-pairs.md left as it was)"
-  exit 0
-fi
-
-build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-compare: no build folder '$build'" >&2; exit 1; }
-cli="$build/app/quillon-cli"
-whois_server="$build/tests/e2e/e2e_whois_server"
-whoami_server="$build/tests/e2e/e2e_whoami_server"
-if [ ! -x "$cli" ] || [ ! -x "$whois_server" ] || [ ! -x "$whoami_server" ]; then
-  # A build without the window leaves the world's servers out: make them.
-  cmake --build "$build" --target quillon-cli e2e_whois_server e2e_whoami_server >/dev/null 2>&1
-fi
-[ -x "$cli" ] || { echo "bench-compare: $cli is missing" >&2; exit 1; }
-[ -x "$whois_server" ] || { echo "bench-compare: $whois_server is missing" >&2; exit 1; }
+BENCH_NAME=bench-compare BENCH_PAIRS=1
+# shellcheck source-path=SCRIPTDIR source=bench-world.sh
+source "$HERE/bench-world.sh"
+bench_args 21 20 "$ROOT/docs/benchmarks-pairs.md" "$@"
+bench_tools whois:whois dig:bind9-dnsutils ping:iputils-ping traceroute:traceroute mtr:mtr-tiny curl:curl
+bench_programs
 [[ "$cli" =~ ^[A-Za-z0-9_./+-]+$ ]] || { echo "bench-compare: unusual characters in '$cli'" >&2; exit 1; }
-
-# The usual tools, with the packages they come from.
-missing=()
-for tool in whois:whois dig:bind9-dnsutils ping:iputils-ping traceroute:traceroute \
-  mtr:mtr-tiny curl:curl; do
-  command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "bench-compare: skipped: missing packages: ${missing[*]} (scripts/deps.sh installs them)"
-  exit 0
-fi
-
-# The world, removed on the way out (and by its watchdog if we are killed).
-world="qe2c$$"
-work=$(mktemp -d /tmp/quillon-bench.XXXXXX)
-# shellcheck disable=SC2317  # called by the trap
-cleanup() {
-  bash "$HERE/e2e-world.sh" down "$world" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ \
-  >"$work/facts" 2>"$work/world.err"; then
-  echo "bench-compare: the test world did not come up:" >&2
-  cat "$work/world.err" >&2
-  exit 1
-fi
-fact() { sed -n "s/^$1=//p" "$work/facts" | head -1; }
+bench_world_up qe2c
 dest=$(fact DEST_HOST)
 
 # The pairs: name | our command | their command. quillon-cli resolves names

@@ -20,53 +20,13 @@ set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 
-build="build-release"
-runs=21
-doc="$ROOT/docs/benchmarks-dns.md"
-while [ $# -gt 0 ]; do
-  case $1 in
-    --runs) runs=$2; shift 2 ;;
-    --doc) doc=$2; shift 2 ;;
-    -*) echo "bench-dns: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
-  esac
-done
-if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 3 ]; then
-  echo "bench-dns: --runs needs a number >= 3" >&2
-  exit 2
-fi
-if [ "$(id -u)" != 0 ]; then
-  echo "bench-dns: skipped: the benchmark runs in network namespaces, which needs root"
-  exit 0
-fi
-build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-dns: no build folder '$build'" >&2; exit 1; }
-cli="$build/app/quillon-cli"
-whois_server="$build/tests/e2e/e2e_whois_server"
-if [ ! -x "$cli" ] || [ ! -x "$whois_server" ]; then
-  cmake --build "$build" --target quillon-cli e2e_whois_server >/dev/null 2>&1
-fi
-[ -x "$cli" ] || { echo "bench-dns: $cli is missing" >&2; exit 1; }
-[ -x "$whois_server" ] || { echo "bench-dns: $whois_server is missing" >&2; exit 1; }
-for tool in dig:bind9-dnsutils kdig:knot-dnsutils; do
-  command -v "${tool%%:*}" >/dev/null ||
-    { echo "bench-dns: skipped: missing package ${tool#*:} (scripts/deps.sh installs it)"; exit 0; }
-done
-
-world="qe2n$$"
-work=$(mktemp -d /tmp/quillon-bench-dns.XXXXXX)
-# shellcheck disable=SC2317  # called by the trap
-cleanup() {
-  bash "$HERE/e2e-world.sh" down "$world" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ \
-  >"$work/facts" 2>"$work/world.err"; then
-  echo "bench-dns: the test world did not come up:" >&2
-  cat "$work/world.err" >&2
-  exit 1
-fi
+BENCH_NAME=bench-dns
+# shellcheck source-path=SCRIPTDIR source=bench-world.sh
+source "$HERE/bench-world.sh"
+bench_args 21 3 "$ROOT/docs/benchmarks-dns.md" "$@"
+bench_tools dig:bind9-dnsutils kdig:knot-dnsutils
+bench_programs
+bench_world_up qe2n
 
 # 10,000 list names with a type each: the world's l0.test ... l9999.test
 # (by i mod 8: one MX, one MX, one MX, two MX, an alias, an address, nothing,

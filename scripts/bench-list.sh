@@ -20,60 +20,13 @@ set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 
-build="build-release"
-runs=5
-doc="$ROOT/docs/benchmarks-lists.md"
-while [ $# -gt 0 ]; do
-  case $1 in
-    --runs) runs=$2; shift 2 ;;
-    --doc) doc=$2; shift 2 ;;
-    -*) echo "bench-list: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
-  esac
-done
-if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 3 ]; then
-  echo "bench-list: --runs needs a number >= 3" >&2
-  exit 2
-fi
-if [ "$(id -u)" != 0 ]; then
-  echo "bench-list: skipped: the list benchmark runs in network namespaces, which needs root"
-  exit 0
-fi
-
-build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-list: no build folder '$build'" >&2; exit 1; }
-cli="$build/app/quillon-cli"
-whois_server="$build/tests/e2e/e2e_whois_server"
-if [ ! -x "$cli" ] || [ ! -x "$whois_server" ]; then
-  cmake --build "$build" --target quillon-cli e2e_whois_server >/dev/null 2>&1
-fi
-[ -x "$cli" ] || { echo "bench-list: $cli is missing" >&2; exit 1; }
-[ -x "$whois_server" ] || { echo "bench-list: $whois_server is missing" >&2; exit 1; }
-
-missing=()
-for tool in adnshost:adns-tools fping:fping dig:bind9-dnsutils /usr/bin/time:time; do
-  command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "bench-list: skipped: missing packages: ${missing[*]} (scripts/deps.sh installs them)"
-  exit 0
-fi
-
-world="qe2b$$"
-work=$(mktemp -d /tmp/quillon-bench-list.XXXXXX)
-# shellcheck disable=SC2317  # called by the trap
-cleanup() {
-  bash "$HERE/e2e-world.sh" down "$world" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ \
-  >"$work/facts" 2>"$work/world.err"; then
-  echo "bench-list: the test world did not come up:" >&2
-  cat "$work/world.err" >&2
-  exit 1
-fi
-fact() { sed -n "s/^$1=//p" "$work/facts" | head -1; }
+BENCH_NAME=bench-list
+# shellcheck source-path=SCRIPTDIR source=bench-world.sh
+source "$HERE/bench-world.sh"
+bench_args 5 3 "$ROOT/docs/benchmarks-lists.md" "$@"
+bench_tools adnshost:adns-tools fping:fping dig:bind9-dnsutils /usr/bin/time:time
+bench_programs
+bench_world_up qe2b
 names=$(fact LIST_NAMES)
 [ "${names:-0}" -ge 10000 ] || { echo "bench-list: the world has too few list names" >&2; exit 1; }
 

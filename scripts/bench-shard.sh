@@ -21,51 +21,13 @@ set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 
-build="build-release"
-runs=3
-doc="$ROOT/docs/benchmarks-shards.md"
-while [ $# -gt 0 ]; do
-  case $1 in
-    --runs) runs=$2; shift 2 ;;
-    --doc) doc=$2; shift 2 ;;
-    -*) echo "bench-shard: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
-  esac
-done
-if ! [[ "$runs" =~ ^[0-9]+$ ]] || [ "$runs" -lt 3 ]; then
-  echo "bench-shard: --runs needs a number >= 3" >&2
-  exit 2
-fi
-if [ "$(id -u)" != 0 ]; then
-  echo "bench-shard: skipped: the benchmark runs in network namespaces, which needs root"
-  exit 0
-fi
-command -v /usr/bin/time >/dev/null || { echo "bench-shard: skipped: missing package time"; exit 0; }
-
-build=$(cd "$build" 2>/dev/null && pwd) || { echo "bench-shard: no build folder '$build'" >&2; exit 1; }
-cli="$build/app/quillon-cli"
-whois_server="$build/tests/e2e/e2e_whois_server"
-if [ ! -x "$cli" ] || [ ! -x "$whois_server" ]; then
-  cmake --build "$build" --target quillon-cli e2e_whois_server >/dev/null 2>&1
-fi
-[ -x "$cli" ] || { echo "bench-shard: $cli is missing" >&2; exit 1; }
-[ -x "$whois_server" ] || { echo "bench-shard: $whois_server is missing" >&2; exit 1; }
-
-world="qe2s$$"
-work=$(mktemp -d /tmp/quillon-bench-shard.XXXXXX)
-# shellcheck disable=SC2317  # called by the trap
-cleanup() {
-  bash "$HERE/e2e-world.sh" down "$world" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-if ! bash "$HERE/e2e-world.sh" up "$world" --whois-server "$whois_server" --owner $$ \
-  >"$work/facts" 2>"$work/world.err"; then
-  echo "bench-shard: the test world did not come up:" >&2
-  cat "$work/world.err" >&2
-  exit 1
-fi
+BENCH_NAME=bench-shard
+# shellcheck source-path=SCRIPTDIR source=bench-world.sh
+source "$HERE/bench-world.sh"
+bench_args 3 3 "$ROOT/docs/benchmarks-shards.md" "$@"
+bench_tools /usr/bin/time:time
+bench_programs
+bench_world_up qe2s
 names=$(sed -n 's/^LIST_NAMES=//p' "$work/facts")
 [ "${names:-0}" -ge 10000 ] || { echo "bench-shard: the world has too few list names" >&2; exit 1; }
 
