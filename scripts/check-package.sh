@@ -65,16 +65,18 @@ dep_names=" $(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/ //g' | tr '\n' ' '
 for program in quillon quillon-cli; do
   binary="$root/usr/bin/$program"
   [ -f "$binary" ] || continue
-  if ldd "$binary" | grep -q "not found"; then
+  if ldd "$binary" | grep "not found" >/dev/null; then
     fail "$program: libraries not found: $(ldd "$binary" | grep 'not found' | tr -s ' \t' ' ')"
     continue
   fi
   for lib in $(readelf -d "$binary" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
     # ldd names most libraries "soname => path", but the loader by its path
     # alone ("/lib64/ld-linux-x86-64.so.2 (0x...)"): match either form.
+    # awk reads to the end: leaving early would kill the writer with
+    # SIGPIPE, and pipefail would end the whole check.
     path="$(ldd "$binary" | awk -v l="$lib" '
       { base = $1; sub(".*/", "", base) }
-      $1 == l || base == l { print ($2 == "=>" ? $3 : $1); exit }')"
+      !found && ($1 == l || base == l) { print ($2 == "=>" ? $3 : $1); found = 1 }')"
     if [ -z "$path" ]; then
       fail "$program: ldd does not list $lib"
       continue
@@ -106,7 +108,7 @@ for program in quillon quillon-cli; do
   loaded="$(strings -a "$binary" | grep -xE 'lib[A-Za-z0-9_+-]+\.so\.[0-9]+' | sort -u)"
   for lib in $loaded; do
     grep -qxF "$lib" <<<"$needed" && continue  # linked: checked above
-    path="$(ldconfig -p | awk -v l="$lib" '$1 == l { print $NF; exit }')"
+    path="$(ldconfig -p | awk -v l="$lib" '!found && $1 == l { print $NF; found = 1 }')"
     if [ -z "$path" ]; then
       fail "$program loads $lib at first use, which is not installed here"
       continue
