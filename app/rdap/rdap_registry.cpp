@@ -8,11 +8,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 
 #include "app/lookup/interruptible.h"
 #include "app/lookup/printable_text.h"
 #include "app/rdap/rdap_bootstrap.h"
 #include "app/rdap/rdap_cache.h"
+#include "app/rdap/rdap_fetcher.h"
 
 namespace quillon {
 
@@ -73,6 +76,27 @@ TFlights& Flights() {
   return *flights;
 }
 
+// A failure of its own for each lookup that receives it: one exception
+// object rethrown in several threads would be caught, read and released by
+// all of them at once, its count of holders kept where nothing checks it.
+std::exception_ptr CopyOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ERdapStatusError& e) {
+    return std::make_exception_ptr(ERdapStatusError(e.Code, e.what()));
+  } catch (const ERdapError& e) {
+    return std::make_exception_ptr(ERdapError(e.what()));
+  } catch (const EOperationInterrupted& e) {
+    return std::make_exception_ptr(EOperationInterrupted(e.what()));
+  } catch (const std::bad_alloc&) {
+    return std::make_exception_ptr(std::bad_alloc());
+  } catch (const std::exception& e) {
+    return std::make_exception_ptr(std::runtime_error(e.what()));
+  } catch (...) {
+    return std::make_exception_ptr(std::runtime_error("unknown failure"));
+  }
+}
+
 }  // namespace
 
 int64_t RdapNow(const TRdapOptions& options) {
@@ -98,7 +122,7 @@ std::string BootstrapRegistry(TRdapFetcher& fetcher, const TRdapOptions& options
           throw EOperationInterrupted("Interrupted");
         flights.landed.wait_for(guard, std::chrono::milliseconds(kWaitSliceMs));
       }
-      if (theirs->failure) std::rethrow_exception(theirs->failure);
+      if (theirs->failure) std::rethrow_exception(CopyOf(theirs->failure));
       return theirs->registry;
     }
     flight = std::make_shared<TFlight>();
@@ -114,7 +138,7 @@ std::string BootstrapRegistry(TRdapFetcher& fetcher, const TRdapOptions& options
   {
     std::lock_guard guard(flights.lock);
     flight->registry = registry;
-    flight->failure = failure;
+    if (failure) flight->failure = CopyOf(failure);
     flight->done = true;
     flights.byName.erase(cacheName);
   }
