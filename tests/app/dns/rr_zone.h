@@ -54,7 +54,7 @@ txt IN TXT "tab	here" "éé"
 unk IN TYPE65280 \# 4 0A000001
 unk IN TYPE65281 \# 0
 unk IN TYPE65282 \# 40 000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f2021222324252627
-spec\.ial IN A 198.18.0.2
+dot\.ted IN A 198.18.0.2
 sp\032ace.x\@y\$z IN A 198.18.0.3
 averyveryveryverylongownername.rr.test. IN A 198.18.0.4
 a23456789012345 IN A 198.18.0.5
