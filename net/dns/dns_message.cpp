@@ -1,5 +1,8 @@
 #include "net/dns/dns_message.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "net/dns/dns_names.h"
 #include "net/socket/byte_reader.h"
 #include "net/socket/text_helpers.h"
@@ -164,15 +167,21 @@ TDnsMessage ParseDnsMessage(std::span<const uint8_t> bytes) {
   readSection(m.additional, ar);
 
   // The OPT pseudo-record (RFC 6891 6.1.3): the upper 8 bits of the response
-  // code in the TTL's first byte, the payload size in the class field. Only
-  // the first one counts; it is taken out of the additional records.
-  for (auto it = m.additional.begin(); it != m.additional.end(); ++it) {
-    if (it->type != kDnsTypeOPT) continue;
+  // code in the TTL's first byte, the payload size in the class field. It is
+  // taken out of the additional records. A message may carry at most one
+  // (6.1.1): with two, neither the response code nor the payload size can be
+  // trusted, so such a message is refused.
+  const auto opt = std::find_if(m.additional.begin(), m.additional.end(),
+                                [](const TDnsRecord& r) { return r.type == kDnsTypeOPT; });
+  if (opt != m.additional.end()) {
+    if (std::find_if(std::next(opt), m.additional.end(), [](const TDnsRecord& r) {
+          return r.type == kDnsTypeOPT;
+        }) != m.additional.end())
+      Malformed();
     m.hasEdns = true;
-    m.ednsUdpSize = it->rclass;
-    m.rcode |= static_cast<int>(it->ttl >> 24) << 4;
-    m.additional.erase(it);
-    break;
+    m.ednsUdpSize = opt->rclass;
+    m.rcode |= static_cast<int>(opt->ttl >> 24) << 4;
+    m.additional.erase(opt);
   }
   return m;
 }

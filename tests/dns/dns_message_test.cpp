@@ -146,6 +146,9 @@ TEST(DnsMessage, MalformedMessagesAreRefused) {
       withAnswer(Wire().u8(64).raw(std::string(64, 'a')).u8(0).u16(1).u16(1).u32(0).u16(0)),
       withAnswer(Wire().u8(5).raw("abc")),  // label past the end
       longName,                             // 306 bytes of name
+      // Two OPT records: which response code and payload size hold is unknown.
+      Wire().header(1, 0x8180, 0, 0, 0, 2).u8(0).u16(kDnsTypeOPT).u16(4096).u32(0).u16(0)
+          .u8(0).u16(kDnsTypeOPT).u16(512).u32(0x01000000).u16(0),
   };
   for (const Wire& c : cases) EXPECT_THROW(ParseDnsMessage(Bytes(c)), EDnsMalformedMessage);
 
