@@ -475,6 +475,7 @@ class JsonOperations : public ::testing::Test {
     if (!resolvConf.empty()) std::filesystem::remove(resolvConf);
   }
   void UseResolvConf(const std::string& text, int port) {
+    if (!resolvConf.empty()) std::filesystem::remove(resolvConf);
     resolvConf =
         (std::filesystem::temp_directory_path() / test::UniqueName("quillon-resolv")).string();
     std::ofstream(resolvConf) << text;
