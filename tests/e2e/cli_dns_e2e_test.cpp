@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/e2e/shared_world.h"
 #include "tests/e2e/world.h"
 #include "tests/support/support.h"
 
@@ -16,21 +17,11 @@ namespace {
 
 using std::chrono::seconds;
 
-class CliDnsWorld : public ::testing::Test {
+class CliDnsWorld : public SharedWorld<CliDnsWorld> {
+ public:
+  static constexpr const char* kWorldPrefix = "qe2d";
+
  protected:
-  static void SetUpTestSuite() {
-    if (!test::IsRoot() || CliPath().empty()) return;
-    world_ = new World("qe2d");
-  }
-  static void TearDownTestSuite() {
-    delete world_;
-    world_ = nullptr;
-  }
-  void SetUp() override {
-    if (!test::IsRoot()) GTEST_SKIP() << "needs root to build network namespaces";
-    if (CliPath().empty()) GTEST_SKIP() << "quillon-cli is not built in this configuration";
-    ASSERT_TRUE(world_->ok()) << world_->error();
-  }
   RunResult Cli(std::vector<std::string> args, seconds limit = seconds(30)) {
     args.insert(args.begin(), CliPath());
     return world_->Exec(args, limit);
@@ -51,10 +42,7 @@ class CliDnsWorld : public ::testing::Test {
     EXPECT_EQ(q.lines, d.lines) << shown;
     EXPECT_EQ(q.lines.size(), lines) << shown;
   }
-  static World* world_;
 };
-
-World* CliDnsWorld::world_ = nullptr;
 
 TEST_F(CliDnsWorld, AnswersAsDigPrintsThem) {
   ExpectAsDig({"txt.rr.test", "TXT"}, 1);
@@ -85,15 +73,15 @@ TEST_F(CliDnsWorld, MissingRecordsAndFailures) {
                                                "No A record for dangling.rr.test (NXDOMAIN)"}));
   r = Cli({"dns", "@nowhere.test", "nomx.test"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.lines,
-            (std::vector<std::string>{"Error DNS: cannot find the server nowhere.test"}));
+  EXPECT_EQ(r.lines, (std::vector<std::string>{"Error DNS: cannot find the server nowhere.test"}));
   // The world drops every question for silent.test before it reaches nsd:
   // two tries of 2.5 s, then the failure line.
   r = Cli({"dns", "--json", "silent.test", "TXT"});
   EXPECT_EQ(r.status, 1);
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(nlohmann::json::parse(r.lines[0]),
-            nlohmann::json({{"name", "silent.test"}, {"type", "TXT"},
+            nlohmann::json({{"name", "silent.test"},
+                            {"type", "TXT"},
                             {"error", "no answer from " + world_->fact("DNS_ADDR")}}));
   EXPECT_GE(r.elapsed, std::chrono::milliseconds(4900));
   EXPECT_LT(r.elapsed, std::chrono::milliseconds(8000));

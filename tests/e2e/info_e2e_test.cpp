@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/e2e/shared_world.h"
 #include "tests/e2e/world.h"
 #include "tests/support/support.h"
 
@@ -26,20 +27,14 @@ constexpr const char* kDefaultEntries[] = {
 constexpr long kBoundMs = 3000;
 
 // One world for every case: each sets the services' behaviour first.
-class InfoWorld : public ::testing::Test {
+class InfoWorld : public SharedWorld<InfoWorld> {
+ public:
+  static constexpr const char* kWorldPrefix = "qe2i";
+
  protected:
-  static void SetUpTestSuite() {
-    if (!test::IsRoot() || CliPath().empty()) return;
-    world_ = new World("qe2i");
-  }
-  static void TearDownTestSuite() {
-    delete world_;
-    world_ = nullptr;
-  }
   void SetUp() override {
-    if (!test::IsRoot()) GTEST_SKIP() << "needs root to build network namespaces";
-    if (CliPath().empty()) GTEST_SKIP() << "quillon-cli is not built in this configuration";
-    ASSERT_TRUE(world_->ok()) << world_->error();
+    SharedWorld::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     client_ = world_->fact("CLIENT_ADDR");
   }
   // Each service's behaviour, in the order of the default list.
@@ -66,10 +61,8 @@ class InfoWorld : public ::testing::Test {
       EXPECT_EQ(doc["sources"][i]["source"], kDefaultEntries[i]);
     return doc;
   }
-  static World* world_;
   std::string client_;
 };
-World* InfoWorld::world_ = nullptr;
 
 TEST_F(InfoWorld, AllAnswering) {
   Services({"answer", "answer", "answer", "answer"});
@@ -149,8 +142,8 @@ TEST_F(InfoWorld, AllSilentIsOfflineWithinTheBound) {
 TEST_F(InfoWorld, TheHostedPageAndTheSettingsFile) {
   Services({"silent", "silent", "silent", "silent"});
   // The hosting recipe's page, named by the variable.
-  const RunResult hosted = Info(
-      {}, {{"QUILLON_PUBLIC_ADDRESS_SOURCES", "http://" + PublicHost() + "/misc/ip.php"}});
+  const RunResult hosted =
+      Info({}, {{"QUILLON_PUBLIC_ADDRESS_SOURCES", "http://" + PublicHost() + "/misc/ip.php"}});
   EXPECT_EQ(hosted.status, 0) << hosted.errors;
   EXPECT_EQ(hosted.lines[0], "Online\t" + client_);
   EXPECT_LT(hosted.elapsed.count(), 1000);
