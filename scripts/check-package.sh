@@ -62,6 +62,29 @@ if [ -x "$control/postinst" ]; then pass "postinst is executable"; else fail "no
 dpkg-deb -x "$deb" "$root"
 depends="$(dpkg-deb --field "$deb" Depends)"
 dep_names=" $(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/ //g' | tr '\n' ' ') "
+
+# The package that owns a library file (by its real path, else the path as
+# given), or nothing.
+owner_of() {
+  local owner
+  owner="$(dpkg -S "$(readlink -f "$1")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
+  [ -n "$owner" ] || owner="$(dpkg -S "$1" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
+  echo "$owner"
+}
+
+# Passes when the package that owns library $2 (at $3) is in Depends;
+# $1 says who needs it and how, for the message.
+check_owner() {
+  local who=$1 lib=$2 path=$3 owner
+  owner="$(owner_of "$path")"
+  if [ -z "$owner" ]; then
+    fail "$who: no package owns $lib ($path)"
+  elif [[ "$dep_names" == *" $owner "* ]]; then
+    pass "$who: $lib from $owner, in Depends"
+  else
+    fail "$who: $lib comes from $owner, which Depends does not name"
+  fi
+}
 for program in quillon quillon-cli; do
   binary="$root/usr/bin/$program"
   [ -f "$binary" ] || continue
@@ -81,15 +104,7 @@ for program in quillon quillon-cli; do
       fail "$program: ldd does not list $lib"
       continue
     fi
-    owner="$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
-    [ -n "$owner" ] || owner="$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
-    if [ -z "$owner" ]; then
-      fail "$program: no package owns $lib ($path)"
-    elif [[ "$dep_names" == *" $owner "* ]]; then
-      pass "$program: $lib from $owner, in Depends"
-    else
-      fail "$program: $lib comes from $owner, which Depends does not name"
-    fi
+    check_owner "$program" "$lib" "$path"
   done
 done
 
@@ -113,15 +128,7 @@ for program in quillon quillon-cli; do
       fail "$program loads $lib at first use, which is not installed here"
       continue
     fi
-    owner="$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
-    [ -n "$owner" ] || owner="$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
-    if [ -z "$owner" ]; then
-      fail "$program: no package owns $lib ($path), loaded at first use"
-    elif [[ "$dep_names" == *" $owner "* ]]; then
-      pass "$program: $lib (loaded at first use) from $owner, in Depends"
-    else
-      fail "$program loads $lib at first use; it comes from $owner, which Depends does not name"
-    fi
+    check_owner "$program (loaded at first use)" "$lib" "$path"
   done
 done
 
