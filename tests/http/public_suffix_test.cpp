@@ -10,6 +10,7 @@
 
 #include "net/http/cookie_manager.h"
 #include "net/http/public_suffix.h"
+#include "tests/support/library_rerun.h"
 #include "tests/support/support.h"
 
 namespace quillon {
@@ -52,26 +53,7 @@ TEST(PublicSuffixLibrary, LoadedAtTheFirstWiderDomainOnly) {
     EXPECT_FALSE(PslMapped());
     return;
   }
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string run = self + " --gtest_filter=PublicSuffixLibrary.* 2>&1";
-  std::string output;
-  EXPECT_EQ(test::Run("QUILLON_PSL_CHILD=present " + run, &output), 0) << output;
-  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-  if (!test::IsRoot()) GTEST_SKIP() << "the library is hidden in a mount namespace: needs root";
-  // The file the loader finds for the name, whatever links lead to it.
-  std::string library;
-  ASSERT_EQ(test::Run("ldconfig -p | sed -n 's/^.*libpsl\\.so\\.5 .*=> //p' | head -1", &library),
-            0);
-  while (!library.empty() && library.back() == '\n') library.pop_back();
-  ASSERT_FALSE(library.empty()) << "libpsl.so.5 is not installed";
-  library = std::filesystem::canonical(library).string();
-  output.clear();
-  EXPECT_EQ(test::Run("unshare -m sh -c 'mount --bind /dev/null " + library +
-                          " && QUILLON_PSL_CHILD=hidden exec " + run + "'",
-                      &output),
-            0)
-      << output;
-  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  test::RerunWithLibraryAndWithout("PublicSuffixLibrary.*", "QUILLON_PSL_CHILD", "libpsl.so.5");
 }
 
 }  // namespace

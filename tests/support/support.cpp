@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace quillon::test {
 
@@ -45,6 +46,19 @@ int FreePort(bool udp) {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   ::close(fd);
   return ntohs(a.sin_port);
+}
+
+std::string LibraryFile(const std::string& soname) {
+  std::string escaped;
+  for (char c : soname) {
+    if (c == '.') escaped += '\\';
+    escaped += c;
+  }
+  std::string path;
+  Run("ldconfig -p | sed -n 's/^[[:space:]]*" + escaped + " .*=> //p' | head -1", &path);
+  while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+  std::error_code ec;
+  return path.empty() ? path : std::filesystem::canonical(path, ec).string();
 }
 
 namespace {

@@ -18,6 +18,9 @@ int Run(const std::string& command, std::string* output = nullptr);
 std::string UniqueName(const std::string& prefix);
 // A TCP (or UDP) port on 127.0.0.1 that was free a moment ago.
 int FreePort(bool udp = false);
+// The file the loader finds for a shared library ("libssl.so.3"), whatever
+// links lead to it; empty when the library is not installed.
+std::string LibraryFile(const std::string& soname);
 
 // A network namespace that lives as long as the object.
 class NetNs {

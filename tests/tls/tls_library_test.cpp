@@ -56,16 +56,6 @@ TEST(OpenSslLibrary, BindsEveryFunctionOrNamesWhatIsMissing) {
   }
 }
 
-// The file the loader finds for `soname`, whatever links lead to it; empty
-// when the loader's cache does not know it.
-std::string LibraryFile(const std::string& soname) {
-  std::string path;
-  test::Run("ldconfig -p | sed -n 's/^[[:space:]]*" + soname + " .*=> //p' | head -1", &path);
-  while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
-  std::error_code ec;
-  return path.empty() ? path : std::filesystem::canonical(path, ec).string();
-}
-
 // quillon-cli starts without OpenSSL. rdap loads it at its first TLS
 // connect; with libssl unloadable (hidden behind an empty file in a mount
 // namespace of the test's own), each name of the command, alone or in a
@@ -81,7 +71,7 @@ TEST(OpenSslLibrary, QuillonCliLoadsItForRdapOnlyAndSaysWhenItCannot) {
         << output;
 
   if (!test::IsRoot()) GTEST_SKIP() << "libssl is hidden in a mount namespace: needs root";
-  const std::string libssl = LibraryFile("libssl\\.so\\.3");
+  const std::string libssl = test::LibraryFile("libssl.so.3");
   ASSERT_FALSE(libssl.empty()) << "libssl.so.3 is not installed";
   test::ScratchDir cache("quillon-tls-cache-");
   // Nothing listens on the bootstrap's port: were TLS to start anyway, the

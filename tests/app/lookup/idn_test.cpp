@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/lookup/idn.h"
+#include "tests/support/library_rerun.h"
 #include "tests/support/support.h"
 
 namespace quillon {
@@ -106,26 +107,7 @@ TEST(Idn2Library, LoadedAtTheFirstInternationalNameOnly) {
     EXPECT_FALSE(mapped());
     return;
   }
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string run = self + " --gtest_filter=Idn2Library.* 2>&1";
-  std::string output;
-  EXPECT_EQ(test::Run("QUILLON_IDN2_CHILD=present " + run, &output), 0) << output;
-  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-  if (!test::IsRoot()) GTEST_SKIP() << "the library is hidden in a mount namespace: needs root";
-  // The file the loader finds for the name, whatever links lead to it.
-  std::string library;
-  ASSERT_EQ(test::Run("ldconfig -p | sed -n 's/^.*libidn2\\.so\\.0 .*=> //p' | head -1", &library),
-            0);
-  while (!library.empty() && library.back() == '\n') library.pop_back();
-  ASSERT_FALSE(library.empty()) << "libidn2.so.0 is not installed";
-  library = std::filesystem::canonical(library).string();
-  output.clear();
-  EXPECT_EQ(test::Run("unshare -m sh -c 'mount --bind /dev/null " + library +
-                          " && QUILLON_IDN2_CHILD=hidden exec " + run + "'",
-                      &output),
-            0)
-      << output;
-  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+  test::RerunWithLibraryAndWithout("Idn2Library.*", "QUILLON_IDN2_CHILD", "libidn2.so.0");
 }
 
 }  // namespace
