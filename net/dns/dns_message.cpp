@@ -1,7 +1,6 @@
 #include "net/dns/dns_message.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "net/dns/dns_names.h"
 #include "net/socket/byte_reader.h"
@@ -171,13 +170,10 @@ TDnsMessage ParseDnsMessage(std::span<const uint8_t> bytes) {
   // taken out of the additional records. A message may carry at most one
   // (6.1.1): with two, neither the response code nor the payload size can be
   // trusted, so such a message is refused.
-  const auto opt = std::find_if(m.additional.begin(), m.additional.end(),
-                                [](const TDnsRecord& r) { return r.type == kDnsTypeOPT; });
+  const auto isOpt = [](const TDnsRecord& r) { return r.type == kDnsTypeOPT; };
+  if (std::count_if(m.additional.begin(), m.additional.end(), isOpt) > 1) Malformed();
+  const auto opt = std::find_if(m.additional.begin(), m.additional.end(), isOpt);
   if (opt != m.additional.end()) {
-    if (std::find_if(std::next(opt), m.additional.end(), [](const TDnsRecord& r) {
-          return r.type == kDnsTypeOPT;
-        }) != m.additional.end())
-      Malformed();
     m.hasEdns = true;
     m.ednsUdpSize = opt->rclass;
     m.rcode |= static_cast<int>(opt->ttl >> 24) << 4;
