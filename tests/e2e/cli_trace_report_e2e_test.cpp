@@ -31,7 +31,7 @@ struct Row {
   std::string host;  // "NAME (ADDRESS)", "ADDRESS" or "???"
   std::string loss;  // "20.0"
   int sent = 0;
-  bool timed = false;             // the five times are there
+  bool timed = false;            // the five times are there
   std::vector<std::string> more;  // further addresses, one line each
 };
 
@@ -80,8 +80,7 @@ Report Parse(const std::vector<std::string>& lines, bool asn = false) {
       R"(^Hop  Host {24,}Loss%  Sent   Last    Avg   Best  Worst  StDev$)");
   static const std::regex kAsColumns(
       R"(^Hop  AS        Host {24,}Loss%  Sent   Last    Avg   Best  Worst  StDev$)");
-  if (!std::regex_match(r.columns, asn ? kAsColumns : kColumns))
-    r.error += "column line \"" + r.columns + "\"; ";
+  if (!std::regex_match(r.columns, asn ? kAsColumns : kColumns)) r.error += "column line \"" + r.columns + "\"; ";
   const size_t lossEnd = r.columns.find("Loss%") + 5;
   for (size_t i = 2; i + 1 < lines.size(); ++i) {
     const size_t percent = lines[i].find('%');
@@ -93,10 +92,10 @@ Report Parse(const std::vector<std::string>& lines, bool asn = false) {
 
 // The heading: host as typed, the address, the cycles, the local time.
 bool HeadingIs(const Report& r, const std::string& host, const std::string& address, int cycles) {
-  const std::regex heading(
-      "Report for " + std::regex_replace(host, std::regex(R"([.()])"), R"(\$&)") + " \\(" +
-      std::regex_replace(address, std::regex(R"([.])"), R"(\.)") + "\\), " +
-      std::to_string(cycles) + R"( cycles, started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d{4})");
+  const std::regex heading("Report for " + std::regex_replace(host, std::regex(R"([.()])"), R"(\$&)") +
+                           " \\(" + std::regex_replace(address, std::regex(R"([.])"), R"(\.)") +
+                           "\\), " + std::to_string(cycles) +
+                           R"( cycles, started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d{4})");
   return std::regex_match(r.heading, heading);
 }
 
@@ -167,11 +166,13 @@ class TraceReportWorld : public SharedWorld<TraceReportWorld> {
     rulesIn_.push_back(ns);
   }
   void In(const std::string& where, const std::string& command) {
-    ASSERT_EQ(Shell("ip netns exec " + world_->name() + "-" + where + " " + command), 0) << command;
+    ASSERT_EQ(Shell("ip netns exec " + world_->name() + "-" + where + " " + command), 0)
+        << command;
   }
   static RunResult Cli(const std::vector<std::string>& args, bool asUser = false) {
     std::vector<std::string> argv;
-    if (asUser) argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    if (asUser)
+      argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     argv.push_back(CliPath());
     argv.insert(argv.end(), args.begin(), args.end());
     return world_->Exec(argv, seconds(60));
@@ -182,8 +183,8 @@ class TraceReportWorld : public SharedWorld<TraceReportWorld> {
   std::vector<std::string> rulesIn_;
 };
 
-#define EXPECT_REPORT(result, report)                                         \
-  do {                                                                        \
+#define EXPECT_REPORT(result, report)                                          \
+  do {                                                                         \
     EXPECT_EQ((report).error, "") << Show((result).lines) << (result).errors; \
   } while (0)
 
@@ -191,8 +192,8 @@ TEST_F(TraceReportWorld, CleanPathBothFamiliesAsRootAndAsANormalUser) {
   for (const bool asUser : {false, true}) {
     for (const bool v6 : {false, true}) {
       SCOPED_TRACE(std::string(asUser ? "normal user" : "root") + (v6 ? ", IPv6" : ", IPv4"));
-      std::vector<std::string> args = {"trace", "--report",         "-c", "5", "-i", "0.05", "-W",
-                                       "0.5",   "dest.quillon.test"};
+      std::vector<std::string> args = {"trace", "--report", "-c", "5", "-i", "0.05",
+                                       "-W",    "0.5",      "dest.quillon.test"};
       if (v6) args.insert(args.begin() + 2, "-6");
       const RunResult r = Cli(args, asUser);
       EXPECT_EQ(r.status, 0) << r.errors;
@@ -200,12 +201,13 @@ TEST_F(TraceReportWorld, CleanPathBothFamiliesAsRootAndAsANormalUser) {
       EXPECT_REPORT(r, report);
       EXPECT_TRUE(HeadingIs(report, "dest.quillon.test", v6 ? "2001:db8:3::2" : "198.18.3.2", 5))
           << report.heading;
-      const std::vector<std::string> v4rows = {"1 r1.quillon.test (198.18.1.1) 0.0% 5 +",
-                                               "2 r2.quillon.test (198.18.2.2) 0.0% 5 +",
-                                               "3 dest.quillon.test (198.18.3.2) 0.0% 5 +"};
-      const std::vector<std::string> v6rows = {"1 r1.quillon.test (2001:db8:1::1) 0.0% 5 +",
-                                               "2 r2.quillon.test (2001:db8:2::2) 0.0% 5 +",
-                                               "3 dest.quillon.test (2001:db8:3::2) 0.0% 5 +"};
+      const std::vector<std::string> v4rows = {
+          "1 r1.quillon.test (198.18.1.1) 0.0% 5 +", "2 r2.quillon.test (198.18.2.2) 0.0% 5 +",
+          "3 dest.quillon.test (198.18.3.2) 0.0% 5 +"};
+      const std::vector<std::string> v6rows = {
+          "1 r1.quillon.test (2001:db8:1::1) 0.0% 5 +",
+          "2 r2.quillon.test (2001:db8:2::2) 0.0% 5 +",
+          "3 dest.quillon.test (2001:db8:3::2) 0.0% 5 +"};
       EXPECT_EQ(Summary(report), v6 ? v6rows : v4rows) << Show(r.lines);
       EXPECT_EQ(report.verdict, "no loss to dest.quillon.test");
       // Four cycles 50 ms apart, then the last one's answers: well under the wait.
@@ -266,18 +268,19 @@ TEST_F(TraceReportWorld, ASilentHopBothFamilies) {
         "icmpv6 type time-exceeded drop; }");
   for (const char* family : {"-4", "-6"}) {
     SCOPED_TRACE(family);
-    const RunResult r = Cli(
-        {"trace", "--report", family, "-c", "4", "-i", "0.05", "-W", "0.3", "dest.quillon.test"});
+    const RunResult r = Cli({"trace", "--report", family, "-c", "4", "-i", "0.05", "-W", "0.3",
+                             "dest.quillon.test"});
     EXPECT_EQ(r.status, 0) << r.errors;
     const Report report = Parse(r.lines);
     EXPECT_REPORT(r, report);
     const bool v6 = std::string(family) == "-6";
     EXPECT_EQ(Summary(report),
-              (std::vector<std::string>{std::string("1 r1.quillon.test (") +
-                                            (v6 ? "2001:db8:1::1" : "198.18.1.1") + ") 0.0% 4 +",
-                                        "2 ??? 100.0% 4 -",
-                                        std::string("3 dest.quillon.test (") +
-                                            (v6 ? "2001:db8:3::2" : "198.18.3.2") + ") 0.0% 4 +"}))
+              (std::vector<std::string>{
+                  std::string("1 r1.quillon.test (") + (v6 ? "2001:db8:1::1" : "198.18.1.1") +
+                      ") 0.0% 4 +",
+                  "2 ??? 100.0% 4 -",
+                  std::string("3 dest.quillon.test (") + (v6 ? "2001:db8:3::2" : "198.18.3.2") +
+                      ") 0.0% 4 +"}))
         << Show(r.lines);
     EXPECT_EQ(report.verdict,
               "no loss to dest.quillon.test (hop 2 answers only some probes: a reply limit, not "
@@ -298,9 +301,10 @@ TEST_F(TraceReportWorld, AnUnreachableRouteEndsThePath) {
   EXPECT_EQ(r.status, 0) << r.errors;
   Report report = Parse(r.lines);
   EXPECT_REPORT(r, report);
-  EXPECT_EQ(Summary(report), (std::vector<std::string>{"1 r1.quillon.test (198.18.1.1) 0.0% 4 +",
-                                                       "2 r2.quillon.test (198.18.2.2) 0.0% 4 +",
-                                                       "3 r2.quillon.test (198.18.2.2) 0.0% 4 +"}))
+  EXPECT_EQ(Summary(report),
+            (std::vector<std::string>{"1 r1.quillon.test (198.18.1.1) 0.0% 4 +",
+                                      "2 r2.quillon.test (198.18.2.2) 0.0% 4 +",
+                                      "3 r2.quillon.test (198.18.2.2) 0.0% 4 +"}))
       << Show(r.lines);
   EXPECT_EQ(report.verdict,
             "198.18.11.9 not reached; hop 3 (198.18.2.2) reports destination network unreachable");
@@ -323,8 +327,8 @@ TEST_F(TraceReportWorld, APathThatEndsInSilence) {
   In("r1", "ip route add 198.18.12.0/24 via 198.18.2.2");
   Rules("r2",
         "chain qforward { type filter hook forward priority 0; ip daddr 198.18.12.0/24 drop; }");
-  RunResult r = Cli(
-      {"trace", "--report", "-n", "-m", "6", "-c", "3", "-i", "0.05", "-W", "0.3", "198.18.12.9"});
+  RunResult r = Cli({"trace", "--report", "-n", "-m", "6", "-c", "3", "-i", "0.05", "-W", "0.3",
+                     "198.18.12.9"});
   In("r1", "ip route del 198.18.12.0/24 via 198.18.2.2");
   EXPECT_EQ(r.status, 0) << r.errors;
   Report report = Parse(r.lines);
@@ -348,8 +352,8 @@ TEST_F(TraceReportWorld, APathThatEndsInSilence) {
 TEST_F(TraceReportWorld, AsNumbersFromTheOriginZones) {
   for (const char* family : {"-4", "-6"}) {
     SCOPED_TRACE(family);
-    const RunResult r = Cli(
-        {"trace", "--report", "--asn", "-n", family, "-c", "3", "-i", "0.05", "dest.quillon.test"});
+    const RunResult r = Cli({"trace", "--report", "--asn", "-n", family, "-c", "3", "-i", "0.05",
+                             "dest.quillon.test"});
     EXPECT_EQ(r.status, 0) << r.errors;
     const Report report = Parse(r.lines, true);
     EXPECT_REPORT(r, report);
@@ -371,8 +375,8 @@ TEST_F(TraceReportWorld, JsonOfAReportWithLossAndAsNumbers) {
   Rules("r2",
         "chain qoutput { type filter hook output priority 0; "
         "icmp type time-exceeded numgen inc mod 2 == 0 drop; }");
-  const RunResult r = Cli({"trace", "--report", "--json", "--asn", "-c", "4", "-i", "0.05", "-W",
-                           "0.3", "dest.quillon.test"});
+  const RunResult r = Cli({"trace", "--report", "--json", "--asn", "-c", "4", "-i", "0.05",
+                           "-W", "0.3", "dest.quillon.test"});
   EXPECT_EQ(r.status, 0) << r.errors;
   ASSERT_EQ(r.lines.size(), 1u) << Show(r.lines);
   EXPECT_EQ(SchemaErrors(r.lines), "");
@@ -392,9 +396,8 @@ TEST_F(TraceReportWorld, JsonOfAReportWithLossAndAsNumbers) {
   EXPECT_EQ(hop2["sent"], 4);
   EXPECT_EQ(hop2["lost"], 2);
   EXPECT_EQ(hop2["loss_pct"], 50.0);
-  EXPECT_EQ(
-      hop2["addresses"],
-      nlohmann::json::parse(R"([{"address":"198.18.2.2","name":"r2.quillon.test","asn":64501}])"));
+  EXPECT_EQ(hop2["addresses"], nlohmann::json::parse(
+                                   R"([{"address":"198.18.2.2","name":"r2.quillon.test","asn":64501}])"));
   const nlohmann::json& hop3 = j["hops"][2];
   EXPECT_EQ(hop3["addresses"][0]["asn"], nullptr);
   for (const char* key : {"last_ms", "avg_ms", "best_ms", "worst_ms", "stdev_ms"}) {
@@ -422,9 +425,9 @@ TEST_F(TraceReportWorld, AListGivesOneReportPerNameAndJsonLines) {
   EXPECT_EQ(blocks[0][6], "Verdict: no loss to dest.quillon.test");
   EXPECT_EQ(blocks[1][0], "== 198.18.2.2");
   EXPECT_EQ(blocks[1][5], "Verdict: no loss to 198.18.2.2");
-  EXPECT_EQ(blocks[2],
-            (std::vector<std::string>{"== missing.test",
-                                      "Error: Host not found for domain missing.test", ""}));
+  EXPECT_EQ(blocks[2], (std::vector<std::string>{"== missing.test",
+                                                 "Error: Host not found for domain missing.test",
+                                                 ""}));
 
   r = Sh("printf 'dest.quillon.test\\n198.18.2.2\\n' | " + CliPath() +
          " -j 2 trace --report --json -c 2 -i 0.05 -");
@@ -466,9 +469,10 @@ TEST_F(TraceReportWorld, CtrlCPrintsTheReportOfTheCyclesDone) {
       ASSERT_TRUE(std::regex_search(report.heading, c, std::regex(R"(, (\d+) cycles,)")));
       cycles = std::stoi(c[1]);
       EXPECT_EQ(Summary(report),
-                (std::vector<std::string>{"1 198.18.1.1 0.0% " + std::to_string(cycles) + " +",
-                                          "2 198.18.2.2 0.0% " + std::to_string(cycles) + " +",
-                                          "3 198.18.3.2 0.0% " + std::to_string(cycles) + " +"}));
+                (std::vector<std::string>{
+                    "1 198.18.1.1 0.0% " + std::to_string(cycles) + " +",
+                    "2 198.18.2.2 0.0% " + std::to_string(cycles) + " +",
+                    "3 198.18.3.2 0.0% " + std::to_string(cycles) + " +"}));
       EXPECT_EQ(report.verdict, "no loss to dest.quillon.test");
     }
     // About 20 cycles in a second; each done one counted, none in flight.
@@ -480,9 +484,10 @@ TEST_F(TraceReportWorld, CtrlCPrintsTheReportOfTheCyclesDone) {
 // Ctrl-C in a list: the runs in flight end at once, each block with the
 // report of its cycles done; status 130.
 TEST_F(TraceReportWorld, CtrlCInAListPrintsTheReportsInFlight) {
-  const RunResult r = Sh("printf 'dest.quillon.test\\n198.18.2.2\\n' | " + CliPath() +
-                         " -j 2 trace --report -n -c 1000 -i 0.05 - & sleep 1; "
-                         "kill -INT $(pgrep -P $$ -x quillon-cli); wait $!; echo \"status=$?\"");
+  const RunResult r = Sh(
+      "printf 'dest.quillon.test\\n198.18.2.2\\n' | " + CliPath() +
+      " -j 2 trace --report -n -c 1000 -i 0.05 - & sleep 1; "
+      "kill -INT $(pgrep -P $$ -x quillon-cli); wait $!; echo \"status=$?\"");
   ASSERT_FALSE(r.lines.empty()) << r.errors;
   EXPECT_EQ(r.lines.back(), "status=130") << Show(r.lines) << r.errors;
   std::vector<std::vector<std::string>> blocks;

@@ -10,7 +10,6 @@
 
 #include "net/http/cookie_manager.h"
 #include "net/http/public_suffix.h"
-#include "tests/support/library_rerun.h"
 #include "tests/support/support.h"
 
 namespace quillon {

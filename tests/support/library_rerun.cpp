@@ -1,5 +1,4 @@
-#include "tests/support/library_rerun.h"
-
+// Reruns a test with a first-use library present and hidden; see support.h.
 #include <gtest/gtest.h>
 
 #include <filesystem>

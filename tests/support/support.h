@@ -21,6 +21,13 @@ int FreePort(bool udp = false);
 // The file the loader finds for a shared library ("libssl.so.3"), whatever
 // links lead to it; empty when the library is not installed.
 std::string LibraryFile(const std::string& soname);
+// For a library loaded at first use: runs this test program again, only for
+// `filter`, with `variable`=present, then (as root; otherwise the test is
+// skipped there) with `variable`=hidden in a mount namespace of its own where
+// the library `soname` is an empty file. Each run must pass its one test.
+// (In library_rerun.cpp, which needs GoogleTest.)
+void RerunWithLibraryAndWithout(const std::string& filter, const std::string& variable,
+                                const std::string& soname);
 
 // A network namespace that lives as long as the object.
 class NetNs {

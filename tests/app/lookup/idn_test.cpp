@@ -9,7 +9,6 @@
 #include <string>
 
 #include "app/lookup/idn.h"
-#include "tests/support/library_rerun.h"
 #include "tests/support/support.h"
 
 namespace quillon {
