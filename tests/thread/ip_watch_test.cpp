@@ -230,7 +230,8 @@ TEST(IPWatch, CheckDuringALookupReturnsAtOnce) {
     return std::string("10.0.0.7");
   });
   auto lookup = std::async(std::launch::async, [&] { return watch.QueryLocalAddress(); });
-  ASSERT_TRUE(WaitUntil([&] { return watch.LookupBusy(); }));
+  // Busy is marked a moment before the source is asked: wait for both.
+  ASSERT_TRUE(WaitUntil([&] { return watch.LookupBusy() && queries.load() == 1; }));
   watch.CheckNow();  // must not wait for the lookup nor start one
   EXPECT_EQ(queries.load(), 1);
   EXPECT_FALSE(watch.NetworkUp());
